@@ -1,0 +1,18 @@
+# Cross-compiles 32-bit x86 Windows programs with MinGW-w64 (posix thread flavour).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Test programs run through Wine; WINEPREFIX comes from the environment.
+find_program(WINE_PROGRAM wine)
+if(WINE_PROGRAM)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+endif()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Configures and builds into $KYR_BUILD_DIR (default: build/):
+#   build/i686  the shipped 32-bit programs, their fixtures and tests;
+#   build/x64   the same sources built for x86-64, to run the tests on machines whose
+#               CPU cannot execute 32-bit code (see README, "Testing").
+# Usage: scripts/build.sh [i686|x64]...   (default: both)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${KYR_BUILD_DIR:-$root/build}
+. "$root/scripts/wine-env.sh"
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(i686 x64)
+for target in "${targets[@]}"; do
+    case $target in
+        i686) toolchain=mingw-i686.cmake ;;
+        x64) toolchain=mingw-x86_64.cmake ;;
+        *) echo "build: unknown target $target (i686 or x64)" >&2; exit 2 ;;
+    esac
+    tests=ON
+    # The 32-bit tests are built only where they can run (see wine-env.sh).
+    if [ "$target" = i686 ] && ! kyr_native_32bit; then tests=OFF; fi
+    cmake -S "$root" -B "$build/$target" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_TESTS=$tests >/dev/null
+    cmake --build "$build/$target" -j"$(nproc)"
+done

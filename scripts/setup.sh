@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine (run as root).
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
+have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
+have_pkg binutils-mingw-w64-x86-64 || need+=(binutils-mingw-w64-x86-64)
+have_pkg mingw-w64-i686-dev || need+=(mingw-w64-i686-dev)
+have_pkg binutils-mingw-w64-i686 || need+=(binutils-mingw-w64-i686)
+have_cmd xvfb-run || need+=(xvfb)
+have_cmd xauth || need+=(xauth)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have_pkg wine32:i386 || need+=(wine32:i386)
+have_cmd wine || need+=(wine)
+have_pkg wine64 || need+=(wine64)
+
+if [ ${#need[@]} -eq 0 ]; then
+    echo "setup: all tools present"
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages: ${need[*]}; run this script as root to install them" >&2
+    exit 1
+fi
+
+echo "setup: installing ${need[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+if ! apt-get update -q; then
+    echo "setup: apt-get update failed; is Debian's package registry reachable?" >&2
+    exit 1
+fi
+if ! apt-get install -y -q --no-install-recommends "${need[@]}"; then
+    echo "setup: apt-get install failed for: ${need[*]}" >&2
+    exit 1
+fi
+echo "setup: done"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole suite under Wine.
+#   - The shipped 32-bit programs are checked on the host (import list, subsystem).
+#   - Where the CPU runs 32-bit code: the 32-bit suite in a 64-bit prefix (the updater
+#     runs under WOW64) and in a 32-bit prefix (it does not).
+#   - Always: the same suite built for x86-64, in a 64-bit prefix.
+# Usage: scripts/test.sh [ctest arguments...]   e.g. scripts/test.sh -R Guard
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${KYR_BUILD_DIR:-$root/build}
+export KYR_BUILD_DIR=$build
+
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+. "$root/scripts/wine-env.sh"
+
+status=0
+run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
+    local name=$1 dir=$2 arch=$3 wow64=$4
+    shift 4
+    echo "=== $name ==="
+    kyr_wine_prefix "$arch" "$build/wine/$name" "$(kyr_wine_loader "$name")" || { status=1; return; }
+    export KYR_EXPECT_WOW64=$wow64
+    # A display for the console tests of the launcher.
+    if ! xvfb-run -a -s "-screen 0 1024x768x24" \
+        ctest --test-dir "$dir" --output-on-failure -j2 "$@"; then
+        status=1
+    fi
+    kyr_wine_stop
+}
+
+echo "=== host checks of the shipped programs ==="
+ctest --test-dir "$build/i686" --output-on-failure -L host || status=1
+
+if kyr_native_32bit; then
+    run_suite wow64 "$build/i686" win64 1 "$@"
+    run_suite win32 "$build/i686" win32 0 "$@"
+else
+    echo "note: this CPU does not execute 32-bit x86 code; the 32-bit programs were built and"
+    echo "      checked, and the tests run on the x86-64 build of the same sources only"
+fi
+run_suite x64 "$build/x64" win64 0 "$@"
+exit $status

@@ -1,0 +1,320 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kyrtest {
+
+namespace {
+
+std::wstring moduleFileName() {
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    buffer.resize(n);
+    return buffer;
+}
+
+HANDLE inheritableFile(const fs::path& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot open " + toUtf8(path.wstring()));
+    }
+    return h;
+}
+
+} // namespace
+
+fs::path binDir() { return fs::path(moduleFileName()).parent_path(); }
+
+fs::path builtProgram(const std::wstring& fileName) { return binDir() / fileName; }
+
+TempDir::TempDir(const std::wstring& hint) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    for (;;) {
+        const std::wstring name = hint + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount()) + L"-" +
+                                  std::to_wstring(counter++);
+        fs::path candidate = fs::path(temp) / name;
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create a temporary folder");
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    if (GetEnvironmentVariableW(L"KYR_KEEP_TEMP", nullptr, 0) > 0) {
+        return;
+    }
+    std::error_code ec;
+    // Read-only files left by a test would stop the removal.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(path_, ec);
+}
+
+std::wstring quoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    for (auto it = argument.begin();; ++it) {
+        std::size_t backslashes = 0;
+        while (it != argument.end() && *it == L'\\') {
+            ++it;
+            ++backslashes;
+        }
+        if (it == argument.end()) {
+            quoted.append(backslashes * 2, L'\\');
+            break;
+        }
+        if (*it == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        quoted.push_back(*it);
+    }
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstring>& arguments) {
+    std::wstring line = quoteArgument(program.wstring());
+    for (const auto& argument : arguments) {
+        line += L' ';
+        line += quoteArgument(argument);
+    }
+    return line;
+}
+
+Child::Child(const fs::path& program, const std::vector<std::wstring>& arguments,
+             const RunOptions& options)
+    : options_(options) {
+    std::wstring commandLine = commandLineOf(program, arguments);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    HANDLE in = nullptr, out = nullptr, err = nullptr;
+    if (options.captureOutput) {
+        static std::atomic<unsigned> counter{0};
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring stem = L"kyr-out-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(counter++);
+        outPath_ = fs::path(temp) / (stem + L".stdout");
+        errPath_ = fs::path(temp) / (stem + L".stderr");
+        in = inheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+        out = inheritableFile(outPath_, GENERIC_WRITE, CREATE_ALWAYS);
+        err = inheritableFile(errPath_, GENERIC_WRITE, CREATE_ALWAYS);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = in;
+        si.hStdOutput = out;
+        si.hStdError = err;
+    }
+    const fs::path workDir = options.workDir.empty() ? program.parent_path() : options.workDir;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessW(
+        program.c_str(), &commandLine[0], nullptr, nullptr, options.captureOutput ? TRUE : FALSE,
+        options.creationFlags | CREATE_UNICODE_ENVIRONMENT, nullptr, workDir.c_str(), &si, &pi);
+    const DWORD error = GetLastError();
+    for (HANDLE h : {in, out, err}) {
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+    if (!started) {
+        throw std::runtime_error("CreateProcessW failed for " + toUtf8(program.wstring()) +
+                                 " with code " + std::to_string(error));
+    }
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+}
+
+Child::~Child() {
+    if (process_) {
+        if (running()) {
+            kill();
+        }
+        CloseHandle(process_);
+    }
+    std::error_code ec;
+    if (!outPath_.empty()) {
+        fs::remove(outPath_, ec);
+        fs::remove(errPath_, ec);
+    }
+}
+
+bool Child::wait(DWORD timeoutMs) { return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
+
+void Child::kill(UINT exitCode) {
+    TerminateProcess(process_, exitCode);
+    WaitForSingleObject(process_, 10000);
+}
+
+RunResult Child::finish() {
+    RunResult result;
+    if (!wait(options_.timeoutMs)) {
+        result.timedOut = true;
+        kill();
+    }
+    GetExitCodeProcess(process_, &result.exitCode);
+    if (options_.captureOutput) {
+        result.out = readFile(outPath_);
+        result.err = readFile(errPath_);
+    }
+    return result;
+}
+
+RunResult run(const fs::path& program, const std::vector<std::wstring>& arguments,
+              const RunOptions& options) {
+    Child child(program, arguments, options);
+    return child.finish();
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) {
+        throw std::runtime_error("cannot write " + toUtf8(path.wstring()));
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    // Shared read: the updater may still hold its log open.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot read " + toUtf8(path.wstring()));
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(h);
+    return bytes;
+}
+
+std::string toCodePage(const std::wstring& text, UINT codePage) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+std::string toUtf8(const std::wstring& text) { return toCodePage(text, CP_UTF8); }
+
+std::wstring fromUtf8(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::wstring systemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_FROM_SYSTEM,
+                                   nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0,
+                                   nullptr);
+    std::wstring message;
+    if (n > 0 && buffer) {
+        message.assign(buffer, n);
+        if (message.back() == L'\n' || message.back() == L'\r') {
+            message.pop_back();
+        }
+    }
+    if (buffer) {
+        LocalFree(buffer);
+    }
+    return message;
+}
+
+std::vector<fs::path> logFiles(const fs::path& logsBase) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    const fs::path root = logsBase / L"kyrUpdater";
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file() && it->path().extension() == L".log") {
+            files.push_back(it->path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<std::string> logLines(const std::string& content) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        const std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(content.substr(start));
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string logMessage(const std::string& line) {
+    const std::size_t bar = line.find('|');
+    return bar == std::string::npos ? line : line.substr(bar + 1);
+}
+
+std::vector<std::string> logMessages(const std::string& content) {
+    std::vector<std::string> messages;
+    for (const auto& line : logLines(content)) {
+        messages.push_back(logMessage(line));
+    }
+    return messages;
+}
+
+std::vector<std::string> outputLines(const std::string& out) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(out.substr(start));
+            break;
+        }
+        lines.push_back(out.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool underWow64() {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+}
+
+} // namespace kyrtest

@@ -1,0 +1,110 @@
+// Support for tests that run the built programs for real under Windows (or Wine):
+// temporary installations, child processes with captured output, the update log.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kyrtest {
+
+namespace fs = std::filesystem;
+
+// The folder that holds the built programs and this test program.
+fs::path binDir();
+// A built program (or fixture) by file name, from binDir().
+fs::path builtProgram(const std::wstring& fileName);
+
+// A fresh folder under the temporary folder, removed with everything in it on
+// destruction (kept when KYR_KEEP_TEMP is set, for a look after a failure).
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& hint = L"kyr");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Quotes one argument so that CommandLineToArgvW and the C runtime read it back unchanged.
+std::wstring quoteArgument(const std::wstring& argument);
+// Program path and arguments as one command line.
+std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstring>& arguments);
+
+struct RunOptions {
+    fs::path workDir;            // empty: the program's folder
+    DWORD creationFlags = 0;     // e.g. DETACHED_PROCESS, CREATE_NEW_CONSOLE
+    bool captureOutput = true;   // stdout and stderr into files, stdin from NUL
+    DWORD timeoutMs = 60000;     // the child is killed after this
+};
+
+struct RunResult {
+    DWORD exitCode = 0;
+    bool timedOut = false;
+    std::string out; // exact bytes of standard output
+    std::string err; // exact bytes of standard error
+};
+
+// A running child process. Its output, when captured, is read once it has ended.
+class Child {
+public:
+    Child(const fs::path& program, const std::vector<std::wstring>& arguments,
+          const RunOptions& options = {});
+    ~Child(); // kills a child still running
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    DWORD pid() const { return pid_; }
+    HANDLE handle() const { return process_; }
+    // Waits up to timeoutMs; false when still running.
+    bool wait(DWORD timeoutMs);
+    bool running() { return !wait(0); }
+    void kill(UINT exitCode = 99);
+    // Waits (killing it after the run's timeout) and collects exit code and output.
+    RunResult finish();
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    RunOptions options_;
+    fs::path outPath_, errPath_;
+};
+
+// Runs a program to its end.
+RunResult run(const fs::path& program, const std::vector<std::wstring>& arguments,
+              const RunOptions& options = {});
+
+// Files.
+void writeFile(const fs::path& path, const std::string& bytes);
+std::string readFile(const fs::path& path);
+
+// Text conversions for expected output.
+std::string toUtf8(const std::wstring& text);
+std::string toCodePage(const std::wstring& text, UINT codePage);
+std::wstring fromUtf8(const std::string& text);
+
+// The system's English message for an error code, as FormatMessageW gives it (without
+// one final line feed), or empty when there is none.
+std::wstring systemMessage(DWORD code);
+
+// Every *.log file below base\kyrUpdater, sorted by path.
+std::vector<fs::path> logFiles(const fs::path& logsBase);
+// The lines of a log file, split on '\n' (the final empty piece dropped).
+std::vector<std::string> logLines(const std::string& content);
+// The message part of a log line ("timestamp|message" -> message), or the whole line.
+std::string logMessage(const std::string& line);
+// The messages of a whole log.
+std::vector<std::string> logMessages(const std::string& content);
+// Standard output split into lines on "\r\n".
+std::vector<std::string> outputLines(const std::string& out);
+
+// Whether this process runs under WOW64 (IsWow64Process).
+bool underWow64();
+
+} // namespace kyrtest

@@ -1,0 +1,21 @@
+// The restart of the server program through the shell once the files are in place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct ServerStart {
+    std::wstring program;    // A joined with the executable name
+    std::wstring parameters; // "/AfterUpdate" for the default executable, else empty
+};
+
+ServerStart serverStartOf(const std::wstring& appDir, const std::wstring& exeName,
+                          bool defaultName);
+
+// The text appended to a failed start's message for a ShellExecuteW result, or null when
+// the result counts as a successful start.
+const wchar_t* shellExecuteFailureText(std::intptr_t result);
+
+// Reports "Run " + program + " " + parameters and starts the program hidden, in A, without
+// waiting for it. Throws Exception (no error code) when the shell reports a failed start.
+void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName);

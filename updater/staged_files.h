@@ -1,0 +1,44 @@
+// Staged updates: files named "~" + name beside the files they replace, in the application
+// directory and three of its subdirectories. The scan finds them and says which process
+// groups must stop first; the replacement moves installed files aside to ".old" and renames
+// the staged files into place; the cleanup removes from the application directory the files
+// that now live in its architecture directories.
+#pragma once
+
+#include "paths.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Stop groups: which processes must have ended before a staged file may be replaced.
+enum StopGroup : int {
+    kApplicationProcesses = 1,
+    kServerProcesses = 2,
+    kAllProcesses = kApplicationProcesses | kServerProcesses,
+};
+
+// Scanned directory -> names of the staged files found there (with their "~"), in the
+// order the listing returned them. Directories in the order A, A\ru, A\server\x64,
+// A\server\x86. Only directories that hold a staged file have an entry.
+using StagedLists = std::map<std::wstring, std::vector<std::wstring>, CaseInsensitiveLess>;
+
+struct ScanResult {
+    StagedLists staged;
+    int stopMask = 0;
+};
+
+// The stop groups of a staged name from the known staged files table (letter case does
+// not matter); a name that is not in the table needs both groups stopped.
+int stopGroupsOfStagedName(const std::wstring& stagedName);
+
+// Lists A, A\ru, A\server\x64 and A\server\x86 for "~*" files. Changes no file.
+ScanResult scanStagedFiles(const std::wstring& appDir);
+
+// Puts the staged files in place: probe of every target, renames, leftovers, and the old
+// copies removed unless keepOld. Reports each step before it is attempted.
+void replaceStagedFiles(const StagedLists& staged, bool keepOld);
+
+// Removes from A every file that also lies in A\server\x86 or A\server\x64, except
+// "kyrUpdater.exe".
+void removeSupersededFiles(const std::wstring& appDir);
