@@ -1,0 +1,1 @@
+#include "process_wait.h"

@@ -1,0 +1,1 @@
+#include "staged_files.h"
