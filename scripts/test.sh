@@ -21,9 +21,12 @@ run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
     echo "=== $name ==="
     kyr_wine_prefix "$arch" "$build/wine/$name" "$(kyr_wine_loader "$name")" || { status=1; return; }
     export KYR_EXPECT_WOW64=$wow64
-    # A display for the console tests of the launcher.
-    if ! xvfb-run -a -s "-screen 0 1024x768x24" \
-        ctest --test-dir "$dir" --output-on-failure -j2 "$@"; then
+    # A display for the console tests of the launcher. Wine's own services start with the
+    # first program of a session and would inherit ctest's output pipes: start them first.
+    if ! xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        "$0" cmd /c exit >/dev/null 2>&1 </dev/null
+        exec ctest --test-dir "$1" --output-on-failure -j2 "${@:2}"' \
+        "$(kyr_wine_loader "$name")" "$dir" "$@"; then
         status=1
     fi
     kyr_wine_stop

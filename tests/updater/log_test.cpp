@@ -1,0 +1,144 @@
+// The update log that the built kyrUpdater.exe writes: where, under which name, in which
+// layout, and that a run never empties another run's log.
+#include "updater_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <ctime>
+#include <regex>
+#include <set>
+
+using namespace kyrtest;
+
+namespace {
+
+std::wstring twoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
+
+// The log file path below a base folder for a local time.
+fs::path logPathAt(const fs::path& base, std::time_t t) {
+    const std::tm tm = *std::localtime(&t);
+    return base / L"kyrUpdater" / std::to_wstring(tm.tm_year + 1900) /
+           std::to_wstring(tm.tm_mon + 1) /
+           (twoDigits(tm.tm_mday) + L"." + twoDigits(tm.tm_hour) + L"_" + twoDigits(tm.tm_min) +
+            L"_" + twoDigits(tm.tm_sec) + L".log");
+}
+
+const std::regex kLineLayout(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3}\|[^\r]*)");
+
+} // namespace
+
+TEST(UpdateLog, LinesAreTimestampedUtf8WithLineFeedsBesideTheExecutable) {
+    UpdaterInstall install;
+    const std::time_t before = std::time(nullptr);
+    const RunResult r = install.run({L"--check-updates"});
+    const std::time_t after = std::time(nullptr);
+    ASSERT_EQ(r.exitCode, 0u);
+
+    const auto files = install.logs();
+    ASSERT_EQ(files.size(), 1u);
+    std::set<fs::path> expected;
+    for (std::time_t t = before; t <= after; ++t) {
+        expected.insert(logPathAt(install.logsDir(), t));
+    }
+    EXPECT_EQ(expected.count(files[0]), 1u) << toUtf8(files[0].wstring());
+
+    const std::string content = readFile(files[0]);
+    ASSERT_FALSE(content.empty());
+    EXPECT_NE(content.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
+    EXPECT_EQ(content.back(), '\n');
+    EXPECT_EQ(content.find('\r'), std::string::npos);
+    for (const auto& line : logLines(content)) {
+        EXPECT_TRUE(std::regex_match(line, kLineLayout)) << line;
+    }
+    // The day of the time stamp agrees with the file name.
+    const std::wstring name = files[0].filename().wstring();
+    EXPECT_EQ(content.substr(0, 2), toUtf8(name.substr(0, 2)));
+}
+
+TEST(UpdateLog, WithoutALogsFolderTheLogGoesToTheCommonApplicationData) {
+    UpdaterInstall install;
+    fs::remove_all(install.logsDir());
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder),
+              S_OK);
+    const fs::path base = fs::path(folder) / L"KYR" / L"logs";
+    const auto beforeFiles = logFiles(base);
+    const std::set<fs::path> existing(beforeFiles.begin(), beforeFiles.end());
+
+    const RunResult r = install.run({L"--check-updates"});
+    ASSERT_EQ(r.exitCode, 0u);
+    std::vector<fs::path> created;
+    for (const auto& file : logFiles(base)) {
+        if (!existing.count(file)) {
+            created.push_back(file);
+        }
+    }
+    // Other test programs may write there at the same time: find this run's log by content.
+    fs::path mine;
+    for (const auto& file : created) {
+        if (logMessages(readFile(file)) == startLines(install.appDir(), defaultExeName())) {
+            mine = file;
+        }
+    }
+    ASSERT_FALSE(mine.empty()) << "no new log below " << toUtf8(base.wstring());
+    EXPECT_FALSE(fs::exists(install.logsDir()));
+    fs::remove(mine);
+}
+
+TEST(UpdateLog, ARunInTheSameSecondNeverEmptiesAnEarlierLog) {
+    UpdaterInstall install;
+    // Logs of earlier runs under every name this run could take in the next seconds.
+    const std::time_t now = std::time(nullptr);
+    std::vector<fs::path> earlier;
+    for (std::time_t t = now - 1; t <= now + 20; ++t) {
+        const fs::path path = logPathAt(install.logsDir(), t);
+        fs::create_directories(path.parent_path());
+        writeFile(path, "earlier run\n");
+        earlier.push_back(path);
+    }
+    const RunResult r = install.run({L"--check-updates"});
+    ASSERT_EQ(r.exitCode, 0u);
+    ASSERT_LT(std::time(nullptr), now + 20) << "the run took too long for this test";
+    for (const auto& path : earlier) {
+        EXPECT_EQ(readFile(path), "earlier run\n") << toUtf8(path.wstring());
+    }
+    // This run's log took the next free name beside the one it found taken.
+    std::vector<fs::path> mine;
+    for (const auto& file : install.logs()) {
+        if (std::find(earlier.begin(), earlier.end(), file) == earlier.end()) {
+            mine.push_back(file);
+        }
+    }
+    ASSERT_EQ(mine.size(), 1u);
+    const std::wstring name = mine[0].filename().wstring();
+    EXPECT_TRUE(std::regex_match(name, std::wregex(LR"(\d\d\.\d\d_\d\d_\d\d-2\.log)")))
+        << toUtf8(name);
+    EXPECT_EQ(logMessages(readFile(mine[0])), startLines(install.appDir(), defaultExeName()));
+}
+
+TEST(UpdateLog, TwoRunsInARowLeaveTwoCompleteLogs) {
+    UpdaterInstall install;
+    ASSERT_EQ(install.run({L"--check-updates"}).exitCode, 0u);
+    ASSERT_EQ(install.run({L"--check-updates", L"--exeName", L"second"}).exitCode, 0u);
+    const auto files = install.logs();
+    ASSERT_EQ(files.size(), 2u);
+    std::multiset<std::vector<std::string>> logs;
+    for (const auto& file : files) {
+        logs.insert(logMessages(readFile(file)));
+    }
+    EXPECT_EQ(logs.count(startLines(install.appDir(), defaultExeName())), 1u);
+    EXPECT_EQ(logs.count(startLines(install.appDir(), L"second.exe")), 1u);
+}
+
+TEST(UpdateLog, ALongLineIsWrittenWhole) {
+    UpdaterInstall install;
+    // Over 4096 bytes of UTF-8: Cyrillic letters take two bytes each.
+    const std::wstring name(3000, L'\x0416');
+    const RunResult r = install.run({L"--check-updates", L"--exeName", name});
+    ASSERT_EQ(r.exitCode, 0u);
+    const auto messages = install.onlyLogMessages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2], "Executable name: " + toUtf8(name + L".exe"));
+}
