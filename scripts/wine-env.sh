@@ -21,7 +21,8 @@ kyr_wine_loader() {
 # kyr_wine_prefix ARCH DIR LOADER: makes sure DIR is an initialised Wine prefix of ARCH
 # (win64 or win32), exports WINEPREFIX for it and starts a persistent wineserver.
 kyr_wine_prefix() {
-    local arch=$1 dir=$2 loader=$3
+    local arch=$1 dir loader=$3
+    dir=$(realpath -m "$2")
     export WINEPREFIX=$dir
     if [ ! -f "$dir/.kyr-ready" ]; then
         rm -rf "$dir"
