@@ -1,5 +1,31 @@
 // File operations of the replacement, done through Win32 so that a failure carries the
-// Windows error code (and so the system's message) of the call that failed.
+// Windows error code (and so the system's message) of the call that failed. Paths are
+// passed as reported; long absolute paths are handed to the system in their "\\?\" form.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+
+// The codes that mean "no such file or directory": file, path, network path or network
+// name not found, and a syntactically impossible name.
+bool isNoSuchFileError(DWORD code);
+
+// The form of a path that the wide Win32 calls take: the path itself while it is short
+// enough, the "\\?\" (or "\\?\UNC\") form of a long absolute path. Throws Exception
+// (path, ERROR_FILENAME_EXCED_RANGE) for a long path that has no such form, so that a
+// path the system cannot take is never mistaken for a missing one.
+std::wstring systemPath(const std::wstring& path);
+
+// Whether something exists under the path, following a symbolic link to its target. An
+// absent path is no error; any other failure throws Exception(path, code).
+bool pathExists(const std::wstring& path);
+
+// Removes a file (also a read-only one: the attribute is cleared first and put back when
+// the removal fails) or an empty directory. Throws Exception(path, code).
+void removePath(const std::wstring& path);
+
+// Renames, replacing an existing destination and copying across volumes when needed
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED). Throws
+// Exception(from + " or " + to, code).
+void renamePath(const std::wstring& from, const std::wstring& to);

@@ -2,7 +2,10 @@
 
 #include "command_line.h"
 #include "instance_guard.h"
+#include "process_wait.h"
 #include "report.h"
+#include "server_restart.h"
+#include "staged_files.h"
 #include "support/exception.h"
 #include "support/process_locale.h"
 #include "update_log.h"
@@ -24,10 +27,23 @@ int runSequence() {
 
     InstanceGuard guard = takeInstanceGuard();
 
+    const ScanResult scan = scanStagedFiles(settings.appDir);
     if (settings.checkUpdates) {
         // The guard is left to the system, which releases it when the process ends.
-        return 0;
+        return scan.staged.empty() ? 0 : 1;
     }
+
+    if (scan.stopMask != 0) {
+        const std::vector<std::wstring> patterns = stopPatterns(scan.stopMask);
+        reportLine(L"Wait for stop KYR processes...");
+        waitProcessExit(patterns);
+        reportLine(L"KYR processes stopped");
+    }
+
+    replaceStagedFiles(scan.staged, settings.keepOld);
+    removeSupersededFiles(settings.appDir);
+    restartServer(settings.appDir, settings.exeName, settings.defaultName);
+
 
     reportLine(L"Update complete");
     guard.release();

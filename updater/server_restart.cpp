@@ -1,1 +1,66 @@
 #include "server_restart.h"
+
+#include "paths.h"
+#include "report.h"
+#include "support/exception.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+ServerStart serverStartOf(const std::wstring& appDir, const std::wstring& exeName,
+                          bool defaultName) {
+    return {joinPath(appDir, exeName), defaultName ? L"/AfterUpdate" : L""};
+}
+
+const wchar_t* shellExecuteFailureText(std::intptr_t result) {
+    switch (result) {
+    case 0:
+        return L": The operating system is out of memory or resources";
+    case ERROR_FILE_NOT_FOUND:
+        return L": The specified file was not found";
+    case ERROR_PATH_NOT_FOUND:
+        return L": The specified path was not found";
+    case SE_ERR_ACCESSDENIED:
+        return L": The operating system denied access to the specified file";
+    case SE_ERR_OOM:
+        return L": There was not enough memory to complete the operation";
+    case ERROR_BAD_FORMAT:
+        return L": The .exe file is invalid (non-Win32 .exe or error in .exe image)";
+    case SE_ERR_SHARE:
+        return L": A sharing violation occurred";
+    case SE_ERR_ASSOCINCOMPLETE:
+        return L": The file name association is incomplete or invalid";
+    case SE_ERR_DDETIMEOUT:
+        return L": The DDE transaction could not be completed because the request timed out";
+    case SE_ERR_DDEFAIL:
+        return L": The DDE transaction failed";
+    case SE_ERR_DDEBUSY:
+        return L": The DDE transaction could not be completed because other DDE transactions "
+               L"were being processed";
+    case SE_ERR_NOASSOC:
+        return L": There is no application associated with the given file name extension. "
+               L"This error will also be returned if you attempt to print a file that is not "
+               L"printable";
+    case SE_ERR_DLLNOTFOUND:
+        return L": The specified DLL was not found";
+    default:
+        // Above 32 is a started program; the other small values count as one too.
+        return nullptr;
+    }
+}
+
+void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName) {
+    const ServerStart start = serverStartOf(appDir, exeName, defaultName);
+    reportLine(L"Run " + start.program + L" " + start.parameters);
+    const HINSTANCE instance =
+        ShellExecuteW(nullptr, L"open", start.program.c_str(),
+                      start.parameters.empty() ? nullptr : start.parameters.c_str(),
+                      appDir.c_str(), SW_HIDE);
+    const auto result = reinterpret_cast<std::intptr_t>(instance);
+    if (static_cast<std::uintptr_t>(result) > 32) {
+        return;
+    }
+    if (const wchar_t* failure = shellExecuteFailureText(result)) {
+        throw Exception(start.program + L" " + start.parameters + failure, 0);
+    }
+}

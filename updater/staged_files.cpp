@@ -1,1 +1,189 @@
 #include "staged_files.h"
+
+#include "file_system.h"
+#include "report.h"
+#include "support/exception.h"
+#include "support/unique_handle.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <utility>
+
+namespace {
+
+using NameGroups = std::map<std::wstring, int, CaseInsensitiveLess>;
+
+// The staged files the updater knows, with the process groups each needs stopped.
+const NameGroups& knownStagedFiles() {
+    static const NameGroups table = {
+        {L"~KYR.exe", kApplicationProcesses},
+        {L"~kyr.web.exe", kApplicationProcesses},
+        {L"~kyr.events.exe", kApplicationProcesses},
+        {L"~kyr.wrapper32.exe", kApplicationProcesses},
+        {L"~kyrAddIn.dll", kApplicationProcesses},
+        {L"~kyrCore.dll", kApplicationProcesses},
+        {L"~kyrLib.dll", kApplicationProcesses},
+        {L"~kyrMain.dll", kApplicationProcesses},
+        {L"~kyrShare.dll", kApplicationProcesses},
+        {L"~kyrXML.dll", kApplicationProcesses},
+        {L"~kyrClient.dll", kApplicationProcesses},
+        {L"~kyrServer.exe", kServerProcesses},
+        {L"~kyrServer64.exe", kServerProcesses},
+        {L"~kyrServer.com", kServerProcesses},
+        {L"~kyrServer64.com", kServerProcesses},
+        {L"~imgkit.dll", kServerProcesses},
+        {L"~scriptrt.dll", kServerProcesses},
+        {L"~cryptoeng.dll", kServerProcesses},
+        {L"~dirber.dll", kServerProcesses},
+        {L"~dirsvc.dll", kServerProcesses},
+        {L"~dirsvc_mt.dll", kServerProcesses},
+        {L"~dirtext.dll", kServerProcesses},
+        {L"~dirutil.dll", kServerProcesses},
+        {L"~urlmap.dll", kServerProcesses},
+        {L"~authmech.dll", kServerProcesses},
+    };
+    return table;
+}
+
+// The directories searched for staged files. A directory of both groups takes each file's
+// groups from the known staged files table; the others apply their own to every file.
+NameGroups scannedDirectories(const std::wstring& appDir) {
+    return {
+        {appDir, kAllProcesses},
+        {joinPath(appDir, L"ru"), kApplicationProcesses},
+        {joinPath(appDir, L"server\\x64"), kAllProcesses},
+        {joinPath(appDir, L"server\\x86"), kAllProcesses},
+    };
+}
+
+// Appends the staged files of one directory to its list; returns their stop groups.
+int scanDirectory(const std::wstring& dir, int dirGroups, std::vector<std::wstring>& names) {
+    const std::wstring pattern = joinPath(dir, L"~*");
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle listing(FindFirstFileW(systemPath(pattern).c_str(), &entry));
+    if (!listing) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return 0;
+        }
+        throw Exception(pattern, error);
+    }
+    int mask = 0;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            continue;
+        }
+        const std::wstring name = entry.cFileName;
+        mask |= dirGroups == kAllProcesses ? stopGroupsOfStagedName(name) : dirGroups;
+        names.push_back(name);
+    } while (FindNextFileW(listing.get(), &entry));
+    if (!FindClose(listing.release())) {
+        throwLastError(pattern);
+    }
+    return mask;
+}
+
+} // namespace
+
+int stopGroupsOfStagedName(const std::wstring& stagedName) {
+    const NameGroups& table = knownStagedFiles();
+    const auto row = table.find(stagedName);
+    return row == table.end() ? kAllProcesses : row->second;
+}
+
+ScanResult scanStagedFiles(const std::wstring& appDir) {
+    ScanResult result;
+    for (const auto& [dir, groups] : scannedDirectories(appDir)) {
+        std::vector<std::wstring> names;
+        result.stopMask |= scanDirectory(dir, groups, names);
+        if (!names.empty()) {
+            result.staged.emplace(dir, std::move(names));
+        }
+    }
+    return result;
+}
+
+void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
+    // Probe: every target must be readable or absent before any file changes.
+    std::vector<std::pair<std::wstring, std::vector<std::wstring>>> targets;
+    for (const auto& [dir, names] : staged) {
+        std::vector<std::wstring> dirTargets;
+        for (const std::wstring& name : names) {
+            const std::wstring target = name.substr(1);
+            if (target.empty()) {
+                // A file named only "~" replaces nothing; it goes with the leftovers.
+                continue;
+            }
+            pathExists(joinPath(dir, target));
+            dirTargets.push_back(target);
+        }
+        targets.emplace_back(dir, std::move(dirTargets));
+    }
+
+    // Renames: the installed file aside to its old copy, the staged file into its place.
+    std::vector<std::wstring> oldCopies;
+    for (const auto& [dir, dirTargets] : targets) {
+        for (const std::wstring& target : dirTargets) {
+            const std::wstring installed = joinPath(dir, target);
+            const std::wstring stagedPath = joinPath(dir, L"~" + target);
+            if (pathExists(installed)) {
+                const std::wstring oldCopy = joinPath(dir, target + L".old");
+                if (pathExists(oldCopy)) {
+                    reportLine(L"Remove " + oldCopy);
+                    removePath(oldCopy);
+                }
+                reportLine(L"Rename " + installed + L" to " + oldCopy);
+                renamePath(installed, oldCopy);
+                oldCopies.push_back(oldCopy);
+            }
+            reportLine(L"Rename " + stagedPath + L" to " + installed);
+            renamePath(stagedPath, installed);
+        }
+    }
+
+    // Leftovers: staged files still there after the renames.
+    for (const auto& [dir, names] : staged) {
+        for (const std::wstring& name : names) {
+            const std::wstring stagedPath = joinPath(dir, name);
+            if (pathExists(stagedPath)) {
+                reportLine(L"Remove " + stagedPath);
+                removePath(stagedPath);
+            }
+        }
+    }
+
+    if (keepOld) {
+        return;
+    }
+    for (const std::wstring& oldCopy : oldCopies) {
+        if (pathExists(oldCopy)) {
+            reportLine(L"Remove " + oldCopy);
+            removePath(oldCopy);
+        }
+    }
+}
+
+void removeSupersededFiles(const std::wstring& appDir) {
+    namespace fs = std::filesystem;
+    for (const wchar_t* archDir : {L"server\\x86", L"server\\x64"}) {
+        const std::wstring dir = joinPath(appDir, archDir);
+        if (!pathExists(dir)) {
+            continue;
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(systemPath(dir))) {
+            if (entry.is_directory()) {
+                continue;
+            }
+            const std::wstring name = entry.path().filename().wstring();
+            if (_wcsicmp(name.c_str(), L"kyrUpdater.exe") == 0) {
+                continue;
+            }
+            const std::wstring superseded = joinPath(appDir, name);
+            if (pathExists(superseded)) {
+                reportLine(L"Remove " + superseded);
+                removePath(superseded);
+            }
+        }
+    }
+}

@@ -52,7 +52,15 @@ struct FileHandleTraits {
     static void close(Value h) { CloseHandle(h); }
 };
 
+struct FindHandleTraits {
+    using Value = HANDLE;
+    static Value invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Value h) { FindClose(h); }
+};
+
 // Processes, mutexes, events: null when empty.
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 // Files and process snapshots: INVALID_HANDLE_VALUE when empty.
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+// Directory listings of FindFirstFileW.
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
