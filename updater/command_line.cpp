@@ -25,7 +25,9 @@ std::wstring appDirValue(std::wstring value) {
 
 } // namespace
 
-std::wstring defaultExeName(bool wow64) { return wow64 ? L"kyrServer64.exe" : L"kyrServer.exe"; }
+std::wstring defaultExeName(bool wow64) {
+    return wow64 ? L"kyrServer64.exe" : L"kyrServer.exe";
+}
 
 CommandLineOptions parseArguments(const std::vector<std::wstring>& arguments) {
     CommandLineOptions options;

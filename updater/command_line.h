@@ -16,7 +16,7 @@ struct CommandLineOptions {
 // The settings of one run, read-only once built.
 struct RunSettings {
     std::wstring appDir;
-    std::wstring exeName;   // effective executable name, always ending in ".exe"
+    std::wstring exeName;     // effective executable name, always ending in ".exe"
     bool defaultName = false; // exeName equals the default name exactly (case counts)
     bool keepOld = false;
     bool checkUpdates = false;

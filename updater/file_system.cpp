@@ -5,7 +5,9 @@
 
 namespace {
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 // Whether a path may be written in the "\\?\" form, which the system takes literally: it
 // must be absolute and hold no "." or ".." element, which only the plain form resolves.
@@ -40,11 +42,9 @@ bool readAttributes(const std::wstring& path, DWORD& attributes, DWORD& error) {
         return false;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        UniqueFileHandle target(CreateFileW(name.c_str(), 0,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        UniqueFileHandle target(
+            CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         BY_HANDLE_FILE_INFORMATION information;
         if (!target || !GetFileInformationByHandle(target.get(), &information)) {
             error = GetLastError();
@@ -59,11 +59,11 @@ bool readAttributes(const std::wstring& path, DWORD& attributes, DWORD& error) {
 
 bool isNoSuchFileError(DWORD code) {
     switch (code) {
-    case ERROR_FILE_NOT_FOUND:     // 2
-    case ERROR_PATH_NOT_FOUND:     // 3
-    case ERROR_BAD_NETPATH:        // 53
-    case ERROR_BAD_NET_NAME:       // 67
-    case ERROR_INVALID_NAME:       // 123
+    case ERROR_FILE_NOT_FOUND: // 2
+    case ERROR_PATH_NOT_FOUND: // 3
+    case ERROR_BAD_NETPATH:    // 53
+    case ERROR_BAD_NET_NAME:   // 67
+    case ERROR_INVALID_NAME:   // 123
         return true;
     default:
         return false;
@@ -145,4 +145,23 @@ void renamePath(const std::wstring& from, const std::wstring& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         throwLastError(context);
     }
+}
+
+FileId fileIdOf(const std::wstring& path) noexcept {
+    FileId id;
+    try {
+        UniqueFileHandle file(CreateFileW(
+            systemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION information;
+        if (file && GetFileInformationByHandle(file.get(), &information)) {
+            id.volume = information.dwVolumeSerialNumber;
+            id.indexHigh = information.nFileIndexHigh;
+            id.indexLow = information.nFileIndexLow;
+            id.known = true;
+        }
+    } catch (...) {
+        // A path the system cannot take has no identity to compare.
+    }
+    return id;
 }

@@ -29,3 +29,20 @@ void removePath(const std::wstring& path);
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED). Throws
 // Exception(from + " or " + to, code).
 void renamePath(const std::wstring& from, const std::wstring& to);
+
+// The identity of a file: its volume and its index on the volume, which stay with the file
+// when it is renamed.
+struct FileId {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool known = false;
+    bool operator==(const FileId& other) const {
+        return known && other.known && volume == other.volume && indexHigh == other.indexHigh &&
+               indexLow == other.indexLow;
+    }
+};
+
+// The identity of the file under the path (following links); not known when the file
+// cannot be opened or queried.
+FileId fileIdOf(const std::wstring& path) noexcept;

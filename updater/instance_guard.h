@@ -34,9 +34,7 @@ public:
     explicit InstanceGuard(HANDLE mutex) : mutex_(mutex) {}
     InstanceGuard(const InstanceGuard&) = delete;
     InstanceGuard& operator=(const InstanceGuard&) = delete;
-    InstanceGuard(InstanceGuard&& other) noexcept : mutex_(other.mutex_) {
-        other.mutex_ = nullptr;
-    }
+    InstanceGuard(InstanceGuard&& other) noexcept : mutex_(other.mutex_) { other.mutex_ = nullptr; }
     // Deliberately no release here: a run that ends any other way than complete leaves the
     // mutex to the system, which releases it when the process ends.
     ~InstanceGuard() = default;

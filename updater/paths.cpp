@@ -2,7 +2,9 @@
 
 namespace {
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 bool isAbsolute(const std::wstring& path) {
     // "C:\..." or a UNC / device path "\\...".

@@ -44,7 +44,6 @@ int runSequence() {
     removeSupersededFiles(settings.appDir);
     restartServer(settings.appDir, settings.exeName, settings.defaultName);
 
-
     reportLine(L"Update complete");
     guard.release();
     return 0;

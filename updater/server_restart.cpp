@@ -52,10 +52,9 @@ const wchar_t* shellExecuteFailureText(std::intptr_t result) {
 void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName) {
     const ServerStart start = serverStartOf(appDir, exeName, defaultName);
     reportLine(L"Run " + start.program + L" " + start.parameters);
-    const HINSTANCE instance =
-        ShellExecuteW(nullptr, L"open", start.program.c_str(),
-                      start.parameters.empty() ? nullptr : start.parameters.c_str(),
-                      appDir.c_str(), SW_HIDE);
+    const HINSTANCE instance = ShellExecuteW(
+        nullptr, L"open", start.program.c_str(),
+        start.parameters.empty() ? nullptr : start.parameters.c_str(), appDir.c_str(), SW_HIDE);
     const auto result = reinterpret_cast<std::intptr_t>(instance);
     if (static_cast<std::uintptr_t>(result) > 32) {
         return;

@@ -17,30 +17,18 @@ using NameGroups = std::map<std::wstring, int, CaseInsensitiveLess>;
 // The staged files the updater knows, with the process groups each needs stopped.
 const NameGroups& knownStagedFiles() {
     static const NameGroups table = {
-        {L"~KYR.exe", kApplicationProcesses},
-        {L"~kyr.web.exe", kApplicationProcesses},
-        {L"~kyr.events.exe", kApplicationProcesses},
-        {L"~kyr.wrapper32.exe", kApplicationProcesses},
-        {L"~kyrAddIn.dll", kApplicationProcesses},
-        {L"~kyrCore.dll", kApplicationProcesses},
-        {L"~kyrLib.dll", kApplicationProcesses},
-        {L"~kyrMain.dll", kApplicationProcesses},
-        {L"~kyrShare.dll", kApplicationProcesses},
-        {L"~kyrXML.dll", kApplicationProcesses},
-        {L"~kyrClient.dll", kApplicationProcesses},
-        {L"~kyrServer.exe", kServerProcesses},
-        {L"~kyrServer64.exe", kServerProcesses},
-        {L"~kyrServer.com", kServerProcesses},
-        {L"~kyrServer64.com", kServerProcesses},
-        {L"~imgkit.dll", kServerProcesses},
-        {L"~scriptrt.dll", kServerProcesses},
-        {L"~cryptoeng.dll", kServerProcesses},
-        {L"~dirber.dll", kServerProcesses},
-        {L"~dirsvc.dll", kServerProcesses},
-        {L"~dirsvc_mt.dll", kServerProcesses},
-        {L"~dirtext.dll", kServerProcesses},
-        {L"~dirutil.dll", kServerProcesses},
-        {L"~urlmap.dll", kServerProcesses},
+        {L"~KYR.exe", kApplicationProcesses},        {L"~kyr.web.exe", kApplicationProcesses},
+        {L"~kyr.events.exe", kApplicationProcesses}, {L"~kyr.wrapper32.exe", kApplicationProcesses},
+        {L"~kyrAddIn.dll", kApplicationProcesses},   {L"~kyrCore.dll", kApplicationProcesses},
+        {L"~kyrLib.dll", kApplicationProcesses},     {L"~kyrMain.dll", kApplicationProcesses},
+        {L"~kyrShare.dll", kApplicationProcesses},   {L"~kyrXML.dll", kApplicationProcesses},
+        {L"~kyrClient.dll", kApplicationProcesses},  {L"~kyrServer.exe", kServerProcesses},
+        {L"~kyrServer64.exe", kServerProcesses},     {L"~kyrServer.com", kServerProcesses},
+        {L"~kyrServer64.com", kServerProcesses},     {L"~imgkit.dll", kServerProcesses},
+        {L"~scriptrt.dll", kServerProcesses},        {L"~cryptoeng.dll", kServerProcesses},
+        {L"~dirber.dll", kServerProcesses},          {L"~dirsvc.dll", kServerProcesses},
+        {L"~dirsvc_mt.dll", kServerProcesses},       {L"~dirtext.dll", kServerProcesses},
+        {L"~dirutil.dll", kServerProcesses},         {L"~urlmap.dll", kServerProcesses},
         {L"~authmech.dll", kServerProcesses},
     };
     return table;
@@ -84,6 +72,35 @@ int scanDirectory(const std::wstring& dir, int dirGroups, std::vector<std::wstri
     return mask;
 }
 
+// The path this program was started from.
+std::wstring ownModulePath() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+// The updater's own file cannot be removed while it runs: when a staged updater has just
+// replaced it, its old copy is the running program. That copy stays until the next update
+// moves a newer version aside to the same name, as a kept old copy would.
+class RunningImage {
+public:
+    RunningImage() : path_(ownModulePath()), id_(fileIdOf(path_)) {}
+    bool is(const std::wstring& oldCopy) const {
+        const std::size_t slash = path_.find_last_of(L"\\/");
+        const std::wstring ownName = path_.substr(slash == std::wstring::npos ? 0 : slash + 1);
+        const std::size_t oldSlash = oldCopy.find_last_of(L"\\/");
+        const std::wstring oldName =
+            oldCopy.substr(oldSlash == std::wstring::npos ? 0 : oldSlash + 1);
+        // Only the updater's own name with ".old" can be it; only then ask the file system.
+        return _wcsicmp(oldName.c_str(), (ownName + L".old").c_str()) == 0 &&
+               fileIdOf(oldCopy) == id_;
+    }
+
+private:
+    std::wstring path_;
+    FileId id_;
+};
+
 } // namespace
 
 int stopGroupsOfStagedName(const std::wstring& stagedName) {
@@ -121,6 +138,9 @@ void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
         targets.emplace_back(dir, std::move(dirTargets));
     }
 
+    // Taken before the renames: afterwards the updater's own path may name its successor.
+    const RunningImage self;
+
     // Renames: the installed file aside to its old copy, the staged file into its place.
     std::vector<std::wstring> oldCopies;
     for (const auto& [dir, dirTargets] : targets) {
@@ -157,7 +177,7 @@ void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
         return;
     }
     for (const std::wstring& oldCopy : oldCopies) {
-        if (pathExists(oldCopy)) {
+        if (pathExists(oldCopy) && !self.is(oldCopy)) {
             reportLine(L"Remove " + oldCopy);
             removePath(oldCopy);
         }

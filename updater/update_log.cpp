@@ -87,8 +87,8 @@ std::filesystem::path logBaseDirectory() {
         return candidate;
     }
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                folder))) {
+    if (FAILED(
+            SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
         throwLastError(L"getAppDir()");
     }
     return std::filesystem::path(folder) / L"KYR" / L"logs";
@@ -128,9 +128,9 @@ std::filesystem::path logFileTail(const std::tm& time, int sequence) {
 std::string formatTimestamp(const std::tm& time, int milliseconds) {
     std::ostringstream stamp;
     stamp << std::setfill('0') << std::setw(2) << time.tm_mday << '.' << std::setw(2)
-          << time.tm_mon + 1 << '.' << std::to_string(time.tm_year + 1900) << ' '
-          << std::setw(2) << time.tm_hour << ':' << std::setw(2) << time.tm_min << ':'
-          << std::setw(2) << time.tm_sec << '.' << std::setw(3) << milliseconds;
+          << time.tm_mon + 1 << '.' << std::to_string(time.tm_year + 1900) << ' ' << std::setw(2)
+          << time.tm_hour << ':' << std::setw(2) << time.tm_min << ':' << std::setw(2)
+          << time.tm_sec << '.' << std::setw(3) << milliseconds;
     return stamp.str();
 }
 
@@ -171,7 +171,9 @@ void openLog(const std::filesystem::path& path) {
     }
 }
 
-const std::filesystem::path& openedLogPath() { return openedPath; }
+const std::filesystem::path& openedLogPath() {
+    return openedPath;
+}
 
 void writeLog(const std::wstring& message) noexcept {
     if (logHandle == INVALID_HANDLE_VALUE || message.empty()) {

@@ -35,7 +35,17 @@ RunResult UpdaterInstall::run(const std::vector<std::wstring>& arguments,
     return kyrtest::run(updater(), arguments, options);
 }
 
-std::vector<fs::path> UpdaterInstall::logs() const { return logFiles(logsDir()); }
+std::string UpdaterInstall::serverRecord(const std::wstring& exeName, DWORD waitMs) const {
+    const fs::path record = appDir_ / (exeName + L".run.txt");
+    for (DWORD waited = 0; waited < waitMs && !fs::exists(record); waited += 20) {
+        Sleep(20);
+    }
+    return fs::exists(record) ? readFile(record) : std::string();
+}
+
+std::vector<fs::path> UpdaterInstall::logs() const {
+    return logFiles(logsDir());
+}
 
 std::vector<std::string> UpdaterInstall::onlyLogMessages() const {
     const auto files = logs();

@@ -22,6 +22,10 @@ public:
     // Copies a built program or fixture into the installation under a name.
     void install(const std::wstring& builtName, const fs::path& relative) const;
 
+    // What the stand-in server installed under exeName recorded when the updater started it
+    // (working directory and arguments), waited for up to waitMs; empty if it never ran.
+    std::string serverRecord(const std::wstring& exeName, DWORD waitMs = 10000) const;
+
     RunResult run(const std::vector<std::wstring>& arguments = {},
                   const RunOptions& options = {}) const;
     // The log files written so far, sorted.

@@ -36,8 +36,7 @@ private:
     static DWORD WINAPI main(void* self) {
         auto* owner = static_cast<MutexOwner*>(self);
         owner->mutex_ = CreateMutexW(nullptr, FALSE, kGuardMutexName);
-        owner->owned_ =
-            owner->mutex_ && WaitForSingleObject(owner->mutex_, 5000) == WAIT_OBJECT_0;
+        owner->owned_ = owner->mutex_ && WaitForSingleObject(owner->mutex_, 5000) == WAIT_OBJECT_0;
         if (owner->abandon_) {
             // The thread ends without releasing: the mutex is abandoned.
             SetEvent(owner->ready_);
@@ -116,8 +115,8 @@ TEST(Guard, MutexWithANarrowerAccessListFailsClearly) {
     const RunResult r = install.run({L"--check-updates"});
     CloseHandle(mutex);
     EXPECT_EQ(r.exitCode, 1u);
-    const std::string failure = toUtf8(std::wstring(kGuardMutexName) + L": " +
-                                       systemMessage(ERROR_ACCESS_DENIED));
+    const std::string failure =
+        toUtf8(std::wstring(kGuardMutexName) + L": " + systemMessage(ERROR_ACCESS_DENIED));
     EXPECT_EQ(r.out, asOutput(startLines(install.appDir(), defaultExeName()) +
                               std::vector<std::string>{failure}));
 }

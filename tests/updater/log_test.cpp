@@ -14,7 +14,9 @@ using namespace kyrtest;
 
 namespace {
 
-std::wstring twoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
+std::wstring twoDigits(int n) {
+    return (n < 10 ? L"0" : L"") + std::to_wstring(n);
+}
 
 // The log file path below a base folder for a local time.
 fs::path logPathAt(const fs::path& base, std::time_t t) {

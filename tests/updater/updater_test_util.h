@@ -32,6 +32,37 @@ inline std::vector<std::string> operator+(std::vector<std::string> lines,
     return lines;
 }
 
+// "Rename <from> to <to>" and "Remove <path>" lines, with paths below the application
+// directory.
+inline std::string renameLine(const fs::path& appDir, const std::wstring& from,
+                              const std::wstring& to) {
+    return "Rename " + toUtf8((appDir / from).wstring()) + " to " + toUtf8((appDir / to).wstring());
+}
+inline std::string removeLine(const fs::path& appDir, const std::wstring& path) {
+    return "Remove " + toUtf8((appDir / path).wstring());
+}
+inline std::string runLine(const fs::path& appDir, const std::wstring& exeName,
+                           const std::string& parameters) {
+    return "Run " + toUtf8((appDir / exeName).wstring()) + " " + parameters;
+}
+
+// The lines of a complete run without staged files, for the default server.
+inline std::vector<std::string> waitLines() {
+    return {"Wait for stop KYR processes...", "KYR processes stopped"};
+}
+inline std::vector<std::string> endLines(const fs::path& appDir) {
+    return {runLine(appDir, defaultExeName(), "/AfterUpdate"), "Update complete"};
+}
+
+// What the stand-in server records when it is started in dir with the arguments.
+inline std::string serverRecordOf(const fs::path& dir, const std::vector<std::wstring>& argv) {
+    std::string record = "working directory: " + toUtf8(dir.wstring()) + "\n";
+    for (const auto& argument : argv) {
+        record += "argument: " + toUtf8(argument) + "\n";
+    }
+    return record;
+}
+
 inline const wchar_t* const kGuardMutexName =
     L"Global\\KYR|M|UPDATER-7C1E52B0-4D3A-4F19-9B6E-2F0A5D83C614";
 
