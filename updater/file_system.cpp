@@ -1,7 +1,11 @@
 #include "file_system.h"
 
 #include "support/exception.h"
+#include "paths.h"
 #include "support/unique_handle.h"
+
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -164,4 +168,33 @@ FileId fileIdOf(const std::wstring& path) noexcept {
         // A path the system cannot take has no identity to compare.
     }
     return id;
+}
+
+std::vector<DirectoryEntry> listDirectory(const std::wstring& dir) {
+    const auto failure = [&dir](const char* what, DWORD code) {
+        return std::filesystem::filesystem_error(
+            what, std::filesystem::path(dir),
+            std::error_code(static_cast<int>(code), std::system_category()));
+    };
+    std::vector<DirectoryEntry> entries;
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle listing(FindFirstFileW(systemPath(joinPath(dir, L"*")).c_str(), &data));
+    if (!listing) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return entries; // nothing at all, not even "." (the root of a drive)
+        }
+        throw failure("directory iterator cannot open directory", error);
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        }
+    } while (FindNextFileW(listing.get(), &data));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) {
+        throw failure("directory iterator cannot advance", error);
+    }
+    return entries;
 }

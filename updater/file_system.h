@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The codes that mean "no such file or directory": file, path, network path or network
 // name not found, and a syntactically impossible name.
@@ -46,3 +47,14 @@ struct FileId {
 // The identity of the file under the path (following links); not known when the file
 // cannot be opened or queried.
 FileId fileIdOf(const std::wstring& path) noexcept;
+
+struct DirectoryEntry {
+    std::wstring name;
+    bool directory = false;
+};
+
+// The entries of a directory, without "." and "..". A directory that cannot be listed
+// throws std::filesystem::filesystem_error with the system's code, as the standard
+// library's listing would. The standard listing itself is not used: on MinGW it cannot take
+// a long path and then lists the current directory instead, without an error.
+std::vector<DirectoryEntry> listDirectory(const std::wstring& dir);

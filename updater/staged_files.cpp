@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <utility>
 
 namespace {
@@ -185,17 +184,16 @@ void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
 }
 
 void removeSupersededFiles(const std::wstring& appDir) {
-    namespace fs = std::filesystem;
     for (const wchar_t* archDir : {L"server\\x86", L"server\\x64"}) {
         const std::wstring dir = joinPath(appDir, archDir);
         if (!pathExists(dir)) {
             continue;
         }
-        for (const fs::directory_entry& entry : fs::directory_iterator(systemPath(dir))) {
-            if (entry.is_directory()) {
+        for (const DirectoryEntry& entry : listDirectory(dir)) {
+            if (entry.directory) {
                 continue;
             }
-            const std::wstring name = entry.path().filename().wstring();
+            const std::wstring& name = entry.name;
             if (_wcsicmp(name.c_str(), L"kyrUpdater.exe") == 0) {
                 continue;
             }

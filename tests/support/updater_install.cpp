@@ -4,8 +4,8 @@
 
 namespace kyrtest {
 
-UpdaterInstall::UpdaterInstall() : temp_(L"kyrupd") {
-    appDir_ = temp_.path() / L"app";
+UpdaterInstall::UpdaterInstall(const fs::path& appFolder) : temp_(L"kyrupd") {
+    appDir_ = temp_.path() / appFolder;
     fs::create_directories(appDir_ / L"logs");
     fs::copy_file(builtProgram(L"kyrUpdater.exe"), updater());
 }

@@ -8,10 +8,11 @@ namespace kyrtest {
 
 class UpdaterInstall {
 public:
-    UpdaterInstall();
+    // The application directory is root\appFolder (a relative path, possibly nested).
+    explicit UpdaterInstall(const fs::path& appFolder = L"app");
 
     const fs::path& root() const { return temp_.path(); } // the temporary folder
-    const fs::path& appDir() const { return appDir_; }    // root\app, holds kyrUpdater.exe
+    const fs::path& appDir() const { return appDir_; }    // root\appFolder, holds kyrUpdater.exe
     fs::path updater() const { return appDir_ / L"kyrUpdater.exe"; }
     fs::path logsDir() const { return appDir_ / L"logs"; }
 

@@ -1,0 +1,324 @@
+// Faults the update must survive or report clearly: locked and read-only files, directories
+// where files are expected, odd staged names, awkward installation paths and command lines.
+// After every reported failure nothing is lost, and a rerun once the fault is gone completes.
+#include "updater_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace kyrtest;
+
+namespace {
+
+struct Install : UpdaterInstall {
+    explicit Install(const fs::path& appFolder = L"app") : UpdaterInstall(appFolder) {
+        install(L"standinServer.exe", defaultExeName());
+    }
+    RunResult update(const std::vector<std::wstring>& arguments = {}) const {
+        RunResult r = run(arguments);
+        EXPECT_FALSE(r.timedOut);
+        if (r.exitCode == 0) {
+            serverRecord(defaultExeName()); // let the started server finish before clean-up
+        }
+        return r;
+    }
+    std::vector<std::string> begin() const { return startLines(appDir(), defaultExeName()); }
+};
+
+// A file held open by this process with the given sharing.
+class HeldFile {
+public:
+    HeldFile(const fs::path& path, DWORD share)
+        : handle_(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << "cannot open " << path.string();
+    }
+    ~HeldFile() { close(); }
+    void close() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+private:
+    HANDLE handle_;
+};
+
+void setReadOnly(const fs::path& path) {
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) << path.string();
+}
+
+std::string failureLine(const std::wstring& context, DWORD code) {
+    return toUtf8(context + L": " + systemMessage(code));
+}
+
+} // namespace
+
+TEST(Faults, LockedFilesStopTheRunWithTheSystemsTextAndARerunCompletes) {
+    struct Case {
+        const char* name;
+        const wchar_t* locked;
+        // The lines after the wait lines, up to the failure, as functions of A.
+        std::vector<std::string> (*lines)(const fs::path& a);
+        const char* installed; // what kyrCore.dll holds after the failed run ("" = absent)
+    };
+    const Case cases[] = {
+        {"installed file", L"kyrCore.dll",
+         [](const fs::path& a) {
+             const std::wstring t = (a / L"kyrCore.dll").wstring();
+             const std::wstring o = (a / L"kyrCore.dll.old").wstring();
+             return std::vector<std::string>{renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
+                                             failureLine(t + L" or " + o, ERROR_SHARING_VIOLATION)};
+         },
+         "current"},
+        {"staged file", L"~kyrCore.dll",
+         [](const fs::path& a) {
+             const std::wstring s = (a / L"~kyrCore.dll").wstring();
+             const std::wstring t = (a / L"kyrCore.dll").wstring();
+             return std::vector<std::string>{renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
+                                             renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
+                                             failureLine(s + L" or " + t, ERROR_SHARING_VIOLATION)};
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Install install;
+        install.put(L"~kyrCore.dll", "new");
+        install.put(L"kyrCore.dll", "current");
+        const fs::path& a = install.appDir();
+        HeldFile lock(a / c.locked, 0);
+
+        const RunResult failed = install.update();
+
+        EXPECT_EQ(failed.exitCode, 1u) << failed.out;
+        const auto expected = install.begin() + waitLines() + c.lines(a);
+        EXPECT_EQ(failed.out, asOutput(expected));
+        EXPECT_EQ(install.onlyLogMessages(), expected);
+        // Nothing is lost: each version is installed, staged or in the old copy.
+        lock.close();
+        EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+        if (*c.installed) {
+            EXPECT_EQ(install.content(L"kyrCore.dll"), c.installed);
+        } else {
+            EXPECT_EQ(install.content(L"kyrCore.dll.old"), "current");
+        }
+
+        const RunResult rerun = install.update();
+        EXPECT_EQ(rerun.exitCode, 0u) << rerun.out;
+        EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+        EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
+    }
+}
+
+TEST(Faults, LockedOldCopyStopsTheRunBeforeAnyRename) {
+    Install install;
+    install.put(L"~kyrCore.dll", "new");
+    install.put(L"kyrCore.dll", "current");
+    install.put(L"kyrCore.dll.old", "older");
+    const fs::path& a = install.appDir();
+    HeldFile lock(a / L"kyrCore.dll.old", FILE_SHARE_READ);
+
+    const RunResult failed = install.update();
+
+    EXPECT_EQ(failed.exitCode, 1u);
+    const std::wstring oldCopy = (a / L"kyrCore.dll.old").wstring();
+    // The text is the system's for the failed removal; ask the system for the code it gives.
+    const auto lines = outputLines(failed.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
+              install.begin() + waitLines() +
+                  std::vector<std::string>{removeLine(a, L"kyrCore.dll.old")});
+    EXPECT_TRUE(lines.back() == failureLine(oldCopy, ERROR_SHARING_VIOLATION) ||
+                lines.back() == failureLine(oldCopy, ERROR_ACCESS_DENIED))
+        << lines.back();
+    EXPECT_EQ(install.content(L"kyrCore.dll"), "current");
+    EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+
+    lock.close();
+    EXPECT_EQ(install.update().exitCode, 0u);
+    EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+}
+
+TEST(Faults, ReadOnlyFilesAreReplacedAndRemoved) {
+    for (const wchar_t* readOnly : {L"kyrCore.dll", L"kyrCore.dll.old", L"~kyrCore.dll"}) {
+        SCOPED_TRACE(toUtf8(readOnly));
+        Install install;
+        install.put(L"~kyrCore.dll", "new");
+        install.put(L"kyrCore.dll", "current");
+        install.put(L"kyrCore.dll.old", "older");
+        setReadOnly(install.appDir() / readOnly);
+
+        const RunResult r = install.update();
+
+        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+        EXPECT_FALSE(install.exists(L"kyrCore.dll.old"));
+        EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
+    }
+}
+
+TEST(Faults, ReadOnlySupersededFileIsRemoved) {
+    Install install;
+    install.put(L"server\\x86\\kyrShare.dll", "x86");
+    install.put(L"kyrShare.dll", "app");
+    setReadOnly(install.appDir() / L"kyrShare.dll");
+    const RunResult r = install.update();
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_FALSE(install.exists(L"kyrShare.dll"));
+}
+
+TEST(Faults, StagedFileWhoseTargetIsADirectoryLosesNothing) {
+    Install install;
+    install.put(L"~kyrCore.dll", "new");
+    install.put(L"kyrCore.dll\\inside.txt", "inside");
+    const fs::path& a = install.appDir();
+
+    const RunResult r = install.update();
+
+    // The directory is moved aside like an installed file; a directory that is not empty
+    // cannot be removed, so the run stops there with the system's text.
+    const std::wstring oldCopy = (a / L"kyrCore.dll.old").wstring();
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    EXPECT_EQ(r.out,
+              asOutput(install.begin() + waitLines() +
+                       std::vector<std::string>{renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
+                                                renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
+                                                removeLine(a, L"kyrCore.dll.old"),
+                                                failureLine(oldCopy, ERROR_DIR_NOT_EMPTY)}));
+    EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+    EXPECT_EQ(install.content(L"kyrCore.dll.old\\inside.txt"), "inside");
+
+    // Nothing is staged any more: a rerun completes and leaves the directory's copy alone.
+    EXPECT_EQ(install.update().exitCode, 0u);
+    EXPECT_EQ(install.content(L"kyrCore.dll.old\\inside.txt"), "inside");
+}
+
+TEST(Faults, AFileNamedOnlyTildeReplacesNothingAndGoesAsALeftover) {
+    Install install;
+    install.put(L"~", "stray");
+    install.put(L"ru\\~", "stray");
+    const fs::path& a = install.appDir();
+
+    const RunResult r = install.update();
+
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(r.out,
+              asOutput(install.begin() + waitLines() +
+                       std::vector<std::string>{removeLine(a, L"~"), removeLine(a, L"ru\\~")} +
+                       endLines(a)));
+    EXPECT_TRUE(install.exists(L"ru"));
+    EXPECT_FALSE(install.exists(L"~"));
+}
+
+TEST(Faults, InstallationPathsWithSpacesAndCyrillicLetters) {
+    // Папка сервера: Cyrillic letters that code page 1251 has.
+    Install install(L"Program Files\\\u041f\u0430\u043f\u043a\u0430 "
+                    L"\u0441\u0435\u0440\u0432\u0435\u0440\u0430");
+    install.put(L"~kyrCore.dll", "new");
+    install.put(L"kyrCore.dll", "current");
+    const fs::path& a = install.appDir();
+
+    const RunResult r = install.update();
+
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const auto expected = install.begin() + waitLines() +
+                          std::vector<std::string>{
+                              renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
+                              renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
+                              removeLine(a, L"kyrCore.dll.old"),
+                          } +
+                          endLines(a);
+    EXPECT_EQ(install.onlyLogMessages(), expected);                   // UTF-8 in the log
+    EXPECT_EQ(r.out, toCodePage(fromUtf8(asOutput(expected)), 1251)); // 1251 on the console
+    EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+    EXPECT_EQ(install.serverRecord(defaultExeName()),
+              serverRecordOf(a, {(a / defaultExeName()).wstring(), L"/AfterUpdate"}));
+}
+
+TEST(Faults, ApplicationDirectoryLongerThanMaxPath) {
+    Install install;
+    // The updater stays in a short folder; the installation it updates lies deep below it.
+    fs::path deep = install.root();
+    for (int i = 0; i < 6; ++i) {
+        deep /= std::wstring(50, static_cast<wchar_t>(L'a' + i));
+    }
+    ASSERT_GT(deep.wstring().size(), 300u);
+    const fs::path literal = L"\\\\?\\" + deep.wstring();
+    fs::create_directories(literal / L"server" / L"x86");
+    writeFile(literal / L"~kyrCore.dll", "new");
+    writeFile(literal / L"kyrCore.dll", "current");
+    writeFile(literal / L"server" / L"x86" / L"~kyrLib.dll", "lib");
+    writeFile(literal / L"kyrLib.dll", "superseded");
+    // The server program is named by an absolute path, so the shell gets a short one.
+    const std::wstring server = (install.appDir() / defaultExeName()).wstring();
+
+    const RunResult r = install.run({L"--appDir", deep.wstring(), L"--exeName", server});
+    install.serverRecord(defaultExeName());
+
+    // Every reported line keeps the plain path.
+    const auto lines = outputLines(r.out);
+    const auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(renameLine(deep, L"~kyrCore.dll", L"kyrCore.dll"))) << r.out;
+    EXPECT_TRUE(has(renameLine(deep, L"server\\x86\\~kyrLib.dll", L"server\\x86\\kyrLib.dll")))
+        << r.out;
+    EXPECT_TRUE(has(removeLine(deep, L"kyrLib.dll"))) << r.out;
+    EXPECT_EQ(readFile(literal / L"kyrCore.dll"), "new");
+    EXPECT_EQ(readFile(literal / L"server" / L"x86" / L"kyrLib.dll"), "lib");
+    EXPECT_FALSE(fs::exists(literal / L"kyrLib.dll"));
+    // Whether the shell takes a working directory this long is the system's affair; either
+    // the run completes or it names the start that failed.
+    if (r.exitCode == 0) {
+        EXPECT_EQ(lines.back(), "Update complete");
+    } else {
+        EXPECT_EQ(lines.back().rfind(toUtf8(server), 0), 0u) << lines.back();
+    }
+}
+
+TEST(Faults, LongRelativeApplicationDirectoryIsRefusedNotTakenAsEmpty) {
+    Install install;
+    const std::wstring relative =
+        std::wstring(120, L'r') + L"\\" + std::wstring(120, L's') + L"\\" + std::wstring(120, L't');
+    fs::create_directories(L"\\\\?\\" + (install.appDir() / relative).wstring());
+    const RunResult r = install.run({L"--check-updates", L"--appDir", relative});
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    EXPECT_EQ(outputLines(r.out).back(),
+              failureLine(relative + L"\\~*", ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST(Faults, OddCommandLinesReachTheStartLinesIntact) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::wstring appDir; // empty: the installation's
+        std::wstring exeName;
+    };
+    const std::wstring longName(3000, L'n');
+    const Case cases[] = {
+        {{L"--check-updates", L""}, L"", defaultExeName()},
+        {{L"--check-updates", L"say \"hi\""}, L"", L"say \"hi\".exe"},
+        {{L"--check-updates", L"\u0421\u0435\u0440\u0432\u0435\u0440"},
+         L"",
+         L"\u0421\u0435\u0440\u0432\u0435\u0440.exe"},
+        {{L"--check-updates", L"--exeName=x"}, L"", L"--exeName=x.exe"},
+        {{L"--check-updates", L"/exeName", L"x"}, L"", L"x.exe"},
+        {{L"--check-updates", longName}, L"", longName + L".exe"},
+        {{L"--CHECK-UPDATES", L"--appDir", L"C:/no/such/dir/", L"a", L"b"},
+         L"C:\\no\\such\\dir\\",
+         L"b.exe"},
+        {{L"--check-updates", L"--exeName", L"--keepOld"}, L"", L"--keepOld.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.arguments.back().substr(0, 40)));
+        UpdaterInstall install;
+        const RunResult r = install.run(c.arguments);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0u);
+        const fs::path appDir = c.appDir.empty() ? install.appDir() : fs::path(c.appDir);
+        EXPECT_EQ(install.onlyLogMessages(),
+                  (std::vector<std::string>{"Start kyrUpdater",
+                                            "Application directory: " + toUtf8(appDir.wstring()),
+                                            "Executable name: " + toUtf8(c.exeName)}));
+    }
+}
