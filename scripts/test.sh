@@ -14,6 +14,18 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 . "$root/scripts/wine-env.sh"
 
+# A tiny volume that a test fills up, to show that a log that cannot be written switches off
+# instead of failing the update. Mounting needs root; without it that test skips.
+small_volume=$build/wine/small-volume
+mkdir -p "$small_volume"
+if mountpoint -q "$small_volume" ||
+    mount -t tmpfs -o size=8m kyr-small-volume "$small_volume" 2>/dev/null; then
+    trap 'umount "$small_volume" 2>/dev/null || true' EXIT
+    export KYR_SMALL_VOLUME="Z:${small_volume//\//\\}"
+else
+    echo "note: could not mount a small tmpfs volume; the full-volume log test will skip"
+fi
+
 status=0
 run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
     local name=$1 dir=$2 arch=$3 wow64=$4

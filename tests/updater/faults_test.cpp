@@ -322,3 +322,80 @@ TEST(Faults, OddCommandLinesReachTheStartLinesIntact) {
                                             "Executable name: " + toUtf8(c.exeName)}));
     }
 }
+
+TEST(Faults, LogFolderThatCannotBeCreatedStopsTheRunBeforeAnythingIsTouched) {
+    Install install;
+    install.put(L"logs\\kyrUpdater", "a file where the log folder belongs");
+    install.put(L"~kyrCore.dll", "new");
+    install.put(L"kyrCore.dll", "current");
+
+    const RunResult r = install.run();
+
+    EXPECT_EQ(r.exitCode, 1u);
+    const auto lines = outputLines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    // The failure names the folder it could not make.
+    EXPECT_EQ(lines[0].rfind(toUtf8((install.logsDir() / L"kyrUpdater").wstring()), 0), 0u)
+        << lines[0];
+    EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+    EXPECT_EQ(install.content(L"kyrCore.dll"), "current");
+    EXPECT_EQ(install.serverRecord(defaultExeName(), 500), "");
+}
+
+TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
+    const char* volume = std::getenv("KYR_SMALL_VOLUME");
+    if (!volume || !*volume) {
+        GTEST_SKIP() << "no small volume to fill (scripts/test.sh mounts one when run as root)";
+    }
+    const fs::path dir =
+        fs::path(fromUtf8(volume)) / (L"run-" + std::to_wstring(GetCurrentProcessId()));
+    fs::remove_all(dir);
+    const fs::path app = dir / L"app";
+    fs::create_directories(app / L"logs");
+    fs::copy_file(builtProgram(L"kyrUpdater.exe"), app / L"kyrUpdater.exe");
+    writeFile(app / L"~kyrCore.dll", "new");
+    writeFile(app / L"kyrCore.dll", "current");
+    // The server program stays off the small volume.
+    TempDir serverDir;
+    const fs::path server = serverDir.path() / L"server.exe";
+    fs::copy_file(builtProgram(L"standinServer.exe"), server);
+
+    // Fill the volume to the last byte.
+    const fs::path filler = dir / L"filler";
+    HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string chunk(64 * 1024, 'f');
+    DWORD fullError = 0;
+    for (DWORD size : {64u * 1024u, 1u}) {
+        DWORD written = 0;
+        while (WriteFile(file, chunk.data(), size, &written, nullptr) && written == size) {
+        }
+        fullError = GetLastError();
+    }
+    CloseHandle(file);
+    struct Cleanup {
+        fs::path dir;
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    } cleanup{dir};
+    ASSERT_EQ(fullError, static_cast<DWORD>(ERROR_DISK_FULL)) << "the volume did not fill up";
+
+    const RunResult r = run(app / L"kyrUpdater.exe", {L"--exeName", server.wstring()});
+
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const auto lines = outputLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Update complete");
+    EXPECT_EQ(readFile(app / L"kyrCore.dll"), "new");
+    EXPECT_FALSE(fs::exists(app / L"~kyrCore.dll"));
+    // The log was created but could take no line; it switched off instead of failing the run.
+    const auto logs = logFiles(app / L"logs");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_LT(logMessages(readFile(logs[0])).size(), lines.size());
+    for (int i = 0; i < 250 && !fs::exists(serverDir.path() / L"server.exe.run.txt"); ++i) {
+        Sleep(20);
+    }
+}
