@@ -8,6 +8,9 @@
 
 #include <cwctype>
 
+// The process list record as the 32-bit system fills it.
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32W) == 556, "PROCESSENTRY32W layout");
+
 bool matchProcessName(const wchar_t* patternFirst, const wchar_t* patternLast,
                       const wchar_t* nameFirst, const wchar_t* nameLast) {
     const wchar_t* p = patternFirst;
