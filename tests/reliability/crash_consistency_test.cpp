@@ -1,0 +1,308 @@
+// Crash consistency of the update: kyrUpdater.exe is killed right after the k-th line it
+// reports, for k spread over every phase of the replacement, and the installation must still
+// hold every version of every file that no reported step may remove by design. A second,
+// undisturbed run must then finish the update.
+#include "piped_child.h"
+#include "staged_installation.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+using namespace kyrtest;
+
+namespace {
+
+// Where in its run the updater is once it has reported `count` lines, from the report of a
+// complete run of the same installation (every run of it reports as many lines per phase).
+class Phases {
+public:
+    explicit Phases(const std::vector<std::string>& lines) : total_(lines.size()) {
+        // Counts are 1-based: the n-th line reported.
+        std::vector<std::string> movedTo;
+        for (std::size_t n = 1; n <= lines.size(); ++n) {
+            const std::string& line = lines[n - 1];
+            if (line == "KYR processes stopped") {
+                stopped_ = n;
+            } else if (line.rfind("Rename ", 0) == 0) {
+                lastRename_ = n;
+                movedTo.push_back(line.substr(line.find(" to ") + 4));
+            } else if (line.rfind("Run ", 0) == 0) {
+                run_ = n;
+            }
+        }
+        // After the renames: first the removals of old copies just made, then the cleanup's.
+        for (std::size_t n = lastRename_ + 1; n < run_; ++n) {
+            const std::string& line = lines[n - 1];
+            const bool oldCopy = lastCleanup_ == 0 && std::find(movedTo.begin(), movedTo.end(),
+                                                                line.substr(7)) != movedTo.end();
+            (oldCopy ? lastOldCopy_ : lastCleanup_) = n;
+        }
+        if (lastOldCopy_ == 0) {
+            lastOldCopy_ = lastRename_; // --keepOld: no old copy is removed
+        }
+        if (lastCleanup_ == 0) {
+            lastCleanup_ = lastOldCopy_;
+        }
+    }
+
+    bool complete() const { return stopped_ == 5 && lastRename_ > stopped_ && run_ > lastCleanup_; }
+    std::size_t total() const { return total_; }
+
+    // The phase the run is in after it has reported `count` lines.
+    const char* after(std::size_t count) const {
+        if (count <= 3) {
+            return "guard and scan";
+        }
+        if (count < stopped_) {
+            return "process wait";
+        }
+        if (count == stopped_) {
+            return "probe";
+        }
+        if (count < lastRename_) {
+            return "renames";
+        }
+        if (count == lastRename_) {
+            return "leftovers";
+        }
+        if (count <= lastOldCopy_) {
+            return "old copies";
+        }
+        if (count <= lastCleanup_) {
+            return "cleanup";
+        }
+        return count < total_ ? "restart" : "complete";
+    }
+    static std::vector<const char*> names() {
+        return {"guard and scan", "process wait", "probe",   "renames", "leftovers",
+                "old copies",     "cleanup",      "restart", "complete"};
+    }
+
+    // Kill points: every count near a phase boundary, and the rest spread evenly.
+    std::vector<std::size_t> killPoints(std::size_t wanted) const {
+        std::set<std::size_t> points;
+        for (std::size_t boundary :
+             {std::size_t{3}, stopped_, lastRename_, lastOldCopy_, lastCleanup_, run_}) {
+            for (std::size_t k = boundary - 1; k <= boundary + 2; ++k) {
+                if (k >= 3 && k <= total_) {
+                    points.insert(k);
+                }
+            }
+        }
+        const std::size_t spread = wanted > points.size() ? wanted - points.size() : 1;
+        for (std::size_t i = 0; i < spread; ++i) {
+            points.insert(3 + (total_ - 3) * i / spread);
+        }
+        return {points.begin(), points.end()};
+    }
+
+private:
+    std::size_t total_;
+    std::size_t stopped_ = 0, lastRename_ = 0, lastOldCopy_ = 0, lastCleanup_ = 0, run_ = 0;
+};
+
+// Waits until no stand-in server started by a run is left, so that its folder can go.
+void waitForServersToEnd() {
+    const std::wstring server = defaultExeName();
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        bool running = false;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
+             more = Process32NextW(snapshot, &entry)) {
+            running = _wcsicmp(entry.szExeFile, server.c_str()) == 0;
+        }
+        CloseHandle(snapshot);
+        if (!running) {
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+struct Outcome {
+    std::size_t killedAfter = 0;
+    std::size_t reported = 0; // lines the run had reported when it was gone
+    std::vector<std::string> problems;
+};
+
+void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
+    const auto entries = mixedEntries(60, 12);
+    const ULONGLONG started = GetTickCount64();
+    PipedOptions options;
+    options.pipeBufferBytes = 1; // the updater waits for the reader at every line
+
+    // A complete run gives the lines of every phase.
+    std::vector<std::string> report;
+    std::size_t staged = 0, files = 0;
+    {
+        StagedInstallation install(entries, keepOld);
+        staged = install.stagedCount();
+        files = install.fileCount();
+        PipedChild updater(install.updater(), install.updaterArguments(), options);
+        report = updater.remainingLines();
+        ASSERT_EQ(updater.exitCode(), 0u) << (report.empty() ? "" : report.back());
+        waitForServersToEnd();
+        const auto problems = install.checkCompleted({});
+        ASSERT_TRUE(problems.empty()) << problems.size() << " problems after a complete run, "
+                                      << "the first: " << problems.front();
+    }
+    const Phases phases(report);
+    ASSERT_TRUE(phases.complete()) << asOutput(report);
+
+    std::vector<Outcome> outcomes;
+    std::size_t furthestAhead = 0;
+    for (std::size_t k : phases.killPoints(wantedPoints)) {
+        Outcome outcome;
+        outcome.killedAfter = k;
+        StagedInstallation install(entries, keepOld);
+        std::vector<std::string> reported;
+        {
+            PipedChild updater(install.updater(), install.updaterArguments(), options);
+            std::string line;
+            while (reported.size() < k && updater.nextLine(line)) {
+                reported.push_back(line);
+            }
+            updater.terminate();
+            const auto rest = updater.remainingLines();
+            reported.insert(reported.end(), rest.begin(), rest.end());
+        }
+        waitForServersToEnd();
+        outcome.reported = reported.size();
+        furthestAhead = std::max(furthestAhead, reported.size() - std::min(reported.size(), k));
+        outcome.problems = install.checkInterrupted(reported);
+
+        const RunResult second = install.run(install.updaterArguments());
+        waitForServersToEnd();
+        const auto lines = outputLines(second.out);
+        if (second.exitCode != 0 || lines.empty() || lines.back() != "Update complete") {
+            outcome.problems.push_back("the next run ended with " +
+                                       std::to_string(second.exitCode) + ": " + second.out);
+        }
+        for (const auto& problem : install.checkCompleted(reported)) {
+            outcome.problems.push_back("after the next run: " + problem);
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+
+    std::map<std::string, int> killed, failed;
+    for (const Outcome& o : outcomes) {
+        const std::string phase = phases.after(o.reported);
+        ++killed[phase];
+        if (!o.problems.empty()) {
+            ++failed[phase];
+            std::string text;
+            for (std::size_t i = 0; i < o.problems.size() && i < 8; ++i) {
+                text += "\n  " + o.problems[i];
+            }
+            ADD_FAILURE() << "killed after line " << o.killedAfter << " of " << phases.total()
+                          << ", when it had reported " << o.reported << " (" << phase
+                          << "): " << o.problems.size() << " problems:" << text;
+        }
+    }
+    std::printf("%s: %zu staged files, %zu file versions, %zu lines in a complete run; "
+                "%zu kill points in %.1f s, the updater at most %zu lines ahead of the kill\n",
+                keepOld ? "--keepOld" : "without --keepOld", staged, files, phases.total(),
+                outcomes.size(), (GetTickCount64() - started) / 1000.0, furthestAhead);
+    for (const char* phase : Phases::names()) {
+        if (killed.count(phase)) {
+            std::printf("  ended in %-15s %3d times, %d with problems\n", phase, killed[phase],
+                        failed[phase]);
+        }
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+TEST(CrashConsistency, NoVersionIsLostWhereverTheRunIsKilled) {
+    killAtEveryPhase(false, 44);
+}
+
+TEST(CrashConsistency, NoVersionIsLostWhereverARunWithKeepOldIsKilled) {
+    killAtEveryPhase(true, 18);
+}
+
+// The checks above, against steps made by hand: they accept what the updater may do and
+// catch what it may not.
+TEST(CrashConsistency, TheChecksTellLegitimateRemovalsFromLostVersions) {
+    const std::vector<StagedEntry> entries = {{L"ru", L"a.txt", true, true, true},
+                                              {L"", L"b.dll", true, false, false}};
+    struct Step {
+        const wchar_t* remove; // or empty
+        const wchar_t* from;   // rename from .. to, or empty
+        const wchar_t* to;
+    };
+    struct Case {
+        const char* what;
+        bool keepOld;
+        bool reportRemovals;
+        std::vector<Step> steps;
+        bool problems;
+    };
+    const std::vector<Step> replaceA = {{L"ru\\a.txt.old", nullptr, nullptr},
+                                        {nullptr, L"ru\\a.txt", L"ru\\a.txt.old"},
+                                        {nullptr, L"ru\\~a.txt", L"ru\\a.txt"},
+                                        {L"ru\\a.txt.old", nullptr, nullptr}};
+    const Case cases[] = {
+        {"nothing done", false, true, {}, false},
+        {"a whole replacement", false, true, replaceA, false},
+        {"a whole replacement, but --keepOld", true, true, replaceA, true},
+        {"an old copy removed without its report", false, false, {replaceA[0]}, true},
+        {"a file that is not superseded removed",
+         false,
+         true,
+         {{L"b.dll", nullptr, nullptr}},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StagedInstallation install(entries, c.keepOld);
+        const fs::path& a = install.appDir();
+        std::vector<std::string> reported;
+        for (const Step& step : c.steps) {
+            if (step.remove) {
+                if (c.reportRemovals) {
+                    reported.push_back(removeLine(a, step.remove));
+                }
+                ASSERT_TRUE(fs::remove(a / step.remove));
+            } else {
+                reported.push_back(renameLine(a, step.from, step.to));
+                fs::rename(a / step.from, a / step.to);
+            }
+        }
+        EXPECT_EQ(!install.checkInterrupted(reported).empty(), c.problems);
+    }
+
+    // A stray file and a version in two places.
+    StagedInstallation install(entries, false);
+    EXPECT_TRUE(install.checkInterrupted({}).empty());
+    install.put(L"server\\x86\\c.dll", "something else");
+    EXPECT_EQ(install.checkInterrupted({}).size(), 1u);
+    fs::remove(install.appDir() / L"server\\x86\\c.dll");
+    fs::copy_file(install.appDir() / L"b.dll", install.appDir() / L"ru\\b.dll");
+    EXPECT_EQ(install.checkInterrupted({}).size(), 2u); // in two places, one of them wrong
+    fs::remove(install.appDir() / L"ru\\b.dll");
+
+    // After a complete run: the new version in place, and no old copy left unless the run
+    // before it had moved that version aside.
+    for (const Step& step : replaceA) {
+        if (step.remove) {
+            fs::remove(install.appDir() / step.remove);
+        } else {
+            fs::rename(install.appDir() / step.from, install.appDir() / step.to);
+        }
+    }
+    EXPECT_TRUE(install.checkCompleted({}).empty());
+    install.put(L"ru\\a.txt.old", "installed version of ru\\a.txt\n");
+    EXPECT_EQ(install.checkCompleted({}).size(), 1u);
+    EXPECT_TRUE(
+        install.checkCompleted({renameLine(install.appDir(), L"ru\\a.txt", L"ru\\a.txt.old")})
+            .empty());
+}
