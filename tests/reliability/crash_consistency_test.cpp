@@ -21,7 +21,7 @@ namespace {
 // complete run of the same installation (every run of it reports as many lines per phase).
 class Phases {
 public:
-    explicit Phases(const std::vector<std::string>& lines) : total_(lines.size()) {
+    Phases(const std::vector<std::string>& lines, bool keepOld) : total_(lines.size()) {
         // Counts are 1-based: the n-th line reported.
         std::vector<std::string> movedTo;
         for (std::size_t n = 1; n <= lines.size(); ++n) {
@@ -35,15 +35,17 @@ public:
                 run_ = n;
             }
         }
-        // After the renames: first the removals of old copies just made, then the cleanup's.
+        // After the renames: first the removals of the old copies just made (none with
+        // --keepOld), then the cleanup's.
         for (std::size_t n = lastRename_ + 1; n < run_; ++n) {
             const std::string& line = lines[n - 1];
-            const bool oldCopy = lastCleanup_ == 0 && std::find(movedTo.begin(), movedTo.end(),
-                                                                line.substr(7)) != movedTo.end();
+            const bool oldCopy =
+                !keepOld && lastCleanup_ == 0 &&
+                std::find(movedTo.begin(), movedTo.end(), line.substr(7)) != movedTo.end();
             (oldCopy ? lastOldCopy_ : lastCleanup_) = n;
         }
         if (lastOldCopy_ == 0) {
-            lastOldCopy_ = lastRename_; // --keepOld: no old copy is removed
+            lastOldCopy_ = lastRename_;
         }
         if (lastCleanup_ == 0) {
             lastCleanup_ = lastOldCopy_;
@@ -126,9 +128,26 @@ void waitForServersToEnd() {
     }
 }
 
+// Whether the file step that a reported line announces has happened: the source of a
+// rename or the file to be removed is gone. Other lines announce no file step.
+enum class Step { None, Done, NotDone };
+Step stepOf(const std::string& line) {
+    std::string path;
+    if (line.rfind("Rename ", 0) == 0) {
+        path = line.substr(7, line.find(" to ") - 7);
+    } else if (line.rfind("Remove ", 0) == 0) {
+        path = line.substr(7);
+    } else {
+        return Step::None;
+    }
+    return GetFileAttributesW(fromUtf8(path).c_str()) == INVALID_FILE_ATTRIBUTES ? Step::Done
+                                                                                 : Step::NotDone;
+}
+
 struct Outcome {
     std::size_t killedAfter = 0;
     std::size_t reported = 0; // lines the run had reported when it was gone
+    Step lastStep = Step::None;
     std::vector<std::string> problems;
 };
 
@@ -153,7 +172,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
         ASSERT_TRUE(problems.empty()) << problems.size() << " problems after a complete run, "
                                       << "the first: " << problems.front();
     }
-    const Phases phases(report);
+    const Phases phases(report, keepOld);
     ASSERT_TRUE(phases.complete()) << asOutput(report);
 
     std::vector<Outcome> outcomes;
@@ -169,6 +188,12 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
             while (reported.size() < k && updater.nextLine(line)) {
                 reported.push_back(line);
             }
+            // Killed at once, the run is mostly caught between the report of a step and the
+            // step; after a pause, at its next report (the one-byte pipe holds it there), with
+            // the step done. Every other kill point pauses.
+            if (outcomes.size() % 2 == 1) {
+                Sleep(50);
+            }
             updater.terminate();
             const auto rest = updater.remainingLines();
             reported.insert(reported.end(), rest.begin(), rest.end());
@@ -176,6 +201,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
         waitForServersToEnd();
         outcome.reported = reported.size();
         furthestAhead = std::max(furthestAhead, reported.size() - std::min(reported.size(), k));
+        outcome.lastStep = reported.empty() ? Step::None : stepOf(reported.back());
         outcome.problems = install.checkInterrupted(reported);
 
         const RunResult second = install.run(install.updaterArguments());
@@ -192,7 +218,10 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
     }
 
     std::map<std::string, int> killed, failed;
+    int stepsDone = 0, stepsPending = 0;
     for (const Outcome& o : outcomes) {
+        stepsDone += o.lastStep == Step::Done ? 1 : 0;
+        stepsPending += o.lastStep == Step::NotDone ? 1 : 0;
         const std::string phase = phases.after(o.reported);
         ++killed[phase];
         if (!o.problems.empty()) {
@@ -210,6 +239,8 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
                 "%zu kill points in %.1f s, the updater at most %zu lines ahead of the kill\n",
                 keepOld ? "--keepOld" : "without --keepOld", staged, files, phases.total(),
                 outcomes.size(), (GetTickCount64() - started) / 1000.0, furthestAhead);
+    std::printf("  the file step of the last reported line: done %d times, not yet done %d times\n",
+                stepsDone, stepsPending);
     for (const char* phase : Phases::names()) {
         if (killed.count(phase)) {
             std::printf("  ended in %-15s %3d times, %d with problems\n", phase, killed[phase],
