@@ -1,0 +1,101 @@
+#include "launch.h"
+
+#include "console.h"
+#include "structured_exceptions.h"
+
+#include <conio.h>
+
+#include <exception>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+struct Run {
+    Run(int argc, wchar_t** argv, EntryFinder findEntry)
+        : argc(argc), argv(argv), findEntry(findEntry) {}
+
+    int argc;
+    wchar_t** argv;
+    EntryFinder findEntry;
+    std::wostringstream loadLog;
+    // Outside the protected region: the code after the handlers must see whether an entry
+    // was obtained.
+    ServerMainFn entry = nullptr;
+};
+
+std::wstring widen(const char* text) {
+    std::wstring wide;
+    for (; *text; ++text) {
+        wide.push_back(static_cast<unsigned char>(*text));
+    }
+    return wide;
+}
+
+void logError(Run& run, const std::wstring& message) {
+    run.loadLog << std::endl << L"ERROR: " << message << std::endl;
+}
+
+// The load log on the console; when the console is a new one of this process alone, the
+// user gets a chance to read it before it disappears.
+void showFailureReport(const std::wstring& report) {
+    bool waitForKey = false;
+    if (!consoleAvailable()) {
+        waitForKey = acquireConsole();
+    }
+    std::wcout << report;
+    if (waitForKey) {
+        std::wcout << std::endl << L"Press any key to exit." << std::flush;
+        _getch();
+    }
+    std::wcout.flush();
+}
+
+int endAfterFailure(Run& run) {
+    if (!run.entry) {
+        const std::wstring report = run.loadLog.str();
+        if (!report.empty()) {
+            showFailureReport(report);
+        }
+    }
+    return 1;
+}
+
+int protectedRun(void* context) {
+    Run& run = *static_cast<Run*>(context);
+    try {
+        run.entry = run.findEntry(run.loadLog);
+        if (!run.entry) {
+            throw std::runtime_error("Server main dll function not found");
+        }
+        // The diagnostics of a successful search are dropped before the server runs.
+        run.loadLog = std::wostringstream();
+        return run.entry(run.argc, run.argv);
+    } catch (const std::exception& failure) {
+        logError(run, widen(failure.what()));
+    } catch (...) {
+        logError(run, L"unhandled exception");
+    }
+    return endAfterFailure(run);
+}
+
+// A structured exception on the launcher's thread counts as "any other exception".
+int afterStructuredException(void* context) {
+    Run& run = *static_cast<Run*>(context);
+    logError(run, L"unhandled exception");
+    return endAfterFailure(run);
+}
+
+} // namespace
+
+ServerMainFn findWithCoreDllLoader(std::wostream& loadLog) {
+    CoreDllLoader loader(loadLog);
+    return loader.findServerMain();
+}
+
+int runLauncher(int argc, wchar_t** argv, EntryFinder findEntry) {
+    Run run(argc, argv, findEntry);
+    return callCatchingStructuredExceptions(&protectedRun, &afterStructuredException, &run);
+}
