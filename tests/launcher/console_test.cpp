@@ -1,0 +1,238 @@
+// Where a failed launch shows its report, on a real console (the suite runs under Xvfb, so
+// Wine's consoles are real): in the console the launcher was started with, in its parent's
+// console, or in a console of its own, after which it waits for a key. The test reads a
+// console by attaching to it (AttachConsole) and types the key with WriteConsoleInputW.
+#include "launcher_install.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kyrtest;
+
+namespace {
+
+const wchar_t* const kPrompt = L"Press any key to exit.";
+
+// The load log of an installation without any core library.
+std::vector<std::wstring> noLibraryReport(const LauncherInstall& install) {
+    const fs::path app = install.appDir();
+    return searchStartLines(app) +
+           std::vector<std::wstring>{L"    dllRoot not found", L"try app: " + app.wstring()} +
+           noLibraryLines(app) +
+           std::vector<std::wstring>{L"", L"ERROR: Server main dll function not found"};
+}
+
+// This process, attached to another process's console in place of its own.
+class ForeignConsole {
+public:
+    // False when the process has no console (yet).
+    bool attach(DWORD pid) {
+        FreeConsole();
+        return AttachConsole(pid) != FALSE;
+    }
+    ~ForeignConsole() { FreeConsole(); }
+
+    // The rows from the top to the cursor, blanks at their ends dropped.
+    std::vector<std::wstring> rows(SHORT* width = nullptr) {
+        std::vector<std::wstring> rows;
+        const HANDLE out =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (out == INVALID_HANDLE_VALUE) {
+            return rows;
+        }
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (GetConsoleScreenBufferInfo(out, &info)) {
+            if (width) {
+                *width = info.dwSize.X;
+            }
+            std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
+            for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+                DWORD read = 0;
+                ReadConsoleOutputCharacterW(out, &row[0], info.dwSize.X, COORD{0, y}, &read);
+                std::wstring text = row.substr(0, read);
+                text.erase(text.find_last_not_of(L' ') + 1);
+                rows.push_back(text);
+            }
+        }
+        CloseHandle(out);
+        return rows;
+    }
+
+    void typeKey(wchar_t key) {
+        const HANDLE in =
+            CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(in, INVALID_HANDLE_VALUE);
+        INPUT_RECORD events[2]{};
+        for (int i = 0; i < 2; ++i) {
+            events[i].EventType = KEY_EVENT;
+            events[i].Event.KeyEvent.bKeyDown = i == 0;
+            events[i].Event.KeyEvent.wRepeatCount = 1;
+            events[i].Event.KeyEvent.wVirtualKeyCode = static_cast<WORD>(towupper(key));
+            events[i].Event.KeyEvent.uChar.UnicodeChar = key;
+        }
+        DWORD written = 0;
+        EXPECT_TRUE(WriteConsoleInputW(in, events, 2, &written));
+        EXPECT_EQ(written, 2u);
+        CloseHandle(in);
+    }
+};
+
+// The rows that text lines take on a screen of the given width (long lines wrap).
+std::vector<std::wstring> screenRows(const std::vector<std::wstring>& lines, SHORT width) {
+    std::vector<std::wstring> rows;
+    for (const auto& line : lines) {
+        std::size_t start = 0;
+        do {
+            std::wstring row = line.substr(start, static_cast<std::size_t>(width));
+            row.erase(row.find_last_not_of(L' ') + 1);
+            rows.push_back(row);
+            start += static_cast<std::size_t>(width);
+        } while (start < line.size());
+    }
+    return rows;
+}
+
+std::vector<std::wstring> withoutTrailingEmptyRows(std::vector<std::wstring> rows) {
+    while (!rows.empty() && rows.back().empty()) {
+        rows.pop_back();
+    }
+    return rows;
+}
+
+std::string joined(const std::vector<std::wstring>& rows) {
+    std::string text;
+    for (const auto& row : rows) {
+        text += toUtf8(row) + "\n";
+    }
+    return text;
+}
+
+// Polls until the condition holds or about timeoutMs passed.
+template <typename Condition> bool eventually(Condition condition, DWORD timeoutMs = 15000) {
+    for (DWORD waited = 0;; waited += 100) {
+        if (condition()) {
+            return true;
+        }
+        if (waited >= timeoutMs) {
+            return false;
+        }
+        Sleep(100);
+    }
+}
+
+// The launcher started by consoleParent.exe, which records its process id.
+class LauncherUnderParent {
+public:
+    LauncherUnderParent(const LauncherInstall& install, DWORD parentFlags)
+        : record_(install.appDir() / L"launcher.pid"),
+          parent_(builtProgram(L"consoleParent.exe"),
+                  {record_.wstring(), install.launcher().wstring()}, options(parentFlags)) {}
+    ~LauncherUnderParent() {
+        if (launcher_) {
+            if (WaitForSingleObject(launcher_, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(launcher_, 99);
+            }
+            CloseHandle(launcher_);
+        }
+    }
+
+    // Waits for the record and opens the launcher's process; false when it never came.
+    bool open() {
+        if (!eventually([&] { return fs::exists(record_); })) {
+            return false;
+        }
+        pid_ = static_cast<DWORD>(std::stoul(readFile(record_)));
+        launcher_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid_);
+        return launcher_ != nullptr;
+    }
+    DWORD pid() const { return pid_; }
+    DWORD parentPid() const { return parent_.pid(); }
+    bool ended(DWORD timeoutMs) const {
+        return WaitForSingleObject(launcher_, timeoutMs) == WAIT_OBJECT_0;
+    }
+    DWORD exitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(launcher_, &code);
+        return code;
+    }
+
+private:
+    static RunOptions options(DWORD flags) {
+        RunOptions options;
+        options.creationFlags = flags;
+        options.captureOutput = false;
+        return options;
+    }
+
+    fs::path record_;
+    Child parent_;
+    HANDLE launcher_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+} // namespace
+
+TEST(LauncherConsole, StartedWithAConsoleWindowItPrintsThereAndExitsAtOnce) {
+    RunOptions options;
+    options.creationFlags = CREATE_NEW_CONSOLE;
+    options.timeoutMs = 15000;
+    if (run(builtProgram(L"consoleParent.exe"), {L"--has-console-window"}, options).exitCode != 1) {
+        GTEST_SKIP() << "a new console has no window here (Wine without a display)";
+    }
+    // Its standard output is redirected: the report goes there, no prompt follows.
+    LauncherInstall install;
+    const RunResult r = install.run({}, options);
+    ASSERT_FALSE(r.timedOut) << "the launcher waited";
+    EXPECT_EQ(r.exitCode, 1u);
+    std::vector<std::wstring> log = noLibraryReport(install);
+    log.erase(log.end() - 2, log.end());
+    EXPECT_EQ(r.out, reportOutput(log, "Server main dll function not found"));
+}
+
+TEST(LauncherConsole, DetachedFromAParentWithAConsoleItPrintsInTheParentsConsole) {
+    LauncherInstall install;
+    LauncherUnderParent started(install, CREATE_NEW_CONSOLE);
+    ASSERT_TRUE(started.open());
+    ASSERT_TRUE(started.ended(15000)) << "the launcher is waiting";
+    EXPECT_EQ(started.exitCode(), 1u);
+
+    ForeignConsole console;
+    ASSERT_TRUE(console.attach(started.parentPid())) << GetLastError();
+    SHORT width = 80;
+    const auto rows = withoutTrailingEmptyRows(console.rows(&width));
+    EXPECT_EQ(joined(rows), joined(screenRows(noLibraryReport(install), width)));
+}
+
+TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKey) {
+    LauncherInstall install;
+    LauncherUnderParent started(install, DETACHED_PROCESS);
+    ASSERT_TRUE(started.open());
+
+    ForeignConsole console;
+    SHORT width = 80;
+    std::vector<std::wstring> rows;
+    const bool prompted = eventually([&] {
+        if (!console.attach(started.pid())) {
+            return false;
+        }
+        rows = console.rows(&width);
+        return !rows.empty() && rows.back() == kPrompt;
+    });
+    if (!prompted && started.ended(0)) {
+        FAIL() << "the launcher ended with " << started.exitCode() << " without a prompt; screen:\n"
+               << joined(rows);
+    }
+    ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
+    EXPECT_EQ(joined(rows),
+              joined(screenRows(noLibraryReport(install) + std::vector<std::wstring>{L"", kPrompt},
+                                width)));
+
+    EXPECT_FALSE(started.ended(1000)) << "the launcher did not wait for a key";
+    console.typeKey(L'x');
+    ASSERT_TRUE(started.ended(15000)) << "the key did not end the wait";
+    EXPECT_EQ(started.exitCode(), 1u);
+}

@@ -1,0 +1,57 @@
+// A temporary installation of kyrServer.com with stand-in core libraries, and the texts
+// the launcher is expected to print for it. Expected values that depend on the system
+// (load results, error codes) are asked of the system at run time.
+#pragma once
+
+#include "test_support.h"
+
+#include <string>
+#include <vector>
+
+namespace kyrtest {
+
+class LauncherInstall {
+public:
+    LauncherInstall();
+
+    const fs::path& appDir() const { return temp_.path(); } // holds kyrServer.com
+    fs::path launcher() const { return appDir() / L"kyrServer.com"; }
+    fs::path dllRoot() const { return appDir() / L"server" / L"x86"; }
+
+    // Copies the stand-in core library <variant> into dir (created) as kyrServer.dll, or
+    // under another file name.
+    void putLibrary(const std::wstring& variant, const fs::path& dir,
+                    const std::wstring& fileName = L"kyrServer.dll") const;
+    // A file with the given bytes, its folder created.
+    void putFile(const fs::path& path, const std::string& bytes) const;
+
+    RunResult run(const std::vector<std::wstring>& arguments = {},
+                  const RunOptions& options = {}) const;
+
+private:
+    TempDir temp_;
+};
+
+// A built stand-in core library: bin\core_libraries\<variant>\kyrServer.dll.
+fs::path coreLibrary(const std::wstring& variant);
+
+// The load log's lines up to "dllRoot: ": the launcher's folder, the result of loading
+// ucrtbase.dll from the default directories (as this process gets it), the library
+// directory.
+std::vector<std::wstring> searchStartLines(const fs::path& appDir);
+// The lines of adding dir to the DLL search path, with the results the system gives.
+std::vector<std::wstring> searchPathLines(const fs::path& dir);
+// The lines of a folder that holds no regular file kyrServer.dll.
+std::vector<std::wstring> noLibraryLines(const fs::path& dir);
+
+// What LoadLibraryExW reports for a file that cannot be loaded (the error code).
+DWORD loadError(const fs::path& library);
+
+// The failure report as it reaches a redirected standard output: the load log lines, an
+// empty line and "ERROR: " + message, each line ending in CR LF.
+std::string reportOutput(const std::vector<std::wstring>& lines, const std::string& message);
+
+std::vector<std::wstring> operator+(std::vector<std::wstring> lines,
+                                    const std::vector<std::wstring>& more);
+
+} // namespace kyrtest
