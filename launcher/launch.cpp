@@ -5,6 +5,9 @@
 
 #include <conio.h>
 
+#include <climits>
+#include <cwchar>
+
 #include <exception>
 #include <iostream>
 #include <sstream>
@@ -38,6 +41,22 @@ void logError(Run& run, const std::wstring& message) {
     run.loadLog << std::endl << L"ERROR: " << message << std::endl;
 }
 
+// The report as the C runtime's wide standard output can write it: a character that the
+// runtime cannot convert (outside Latin-1 in the "C" locale, Cyrillic folder names for
+// example) would fail the stream and lose the rest of the report, the "ERROR: " line
+// included, so it is written as '?'.
+std::wstring writable(const std::wstring& text) {
+    std::wstring result = text;
+    for (wchar_t& c : result) {
+        char bytes[MB_LEN_MAX];
+        std::mbstate_t state{};
+        if (std::wcrtomb(bytes, c, &state) == static_cast<std::size_t>(-1)) {
+            c = L'?';
+        }
+    }
+    return result;
+}
+
 // The load log on the console; when the console is a new one of this process alone, the
 // user gets a chance to read it before it disappears.
 void showFailureReport(const std::wstring& report) {
@@ -45,7 +64,7 @@ void showFailureReport(const std::wstring& report) {
     if (!consoleAvailable()) {
         waitForKey = acquireConsole();
     }
-    std::wcout << report;
+    std::wcout << writable(report);
     if (waitForKey) {
         std::wcout << std::endl << L"Press any key to exit." << std::flush;
         _getch();

@@ -12,7 +12,9 @@ std::wstring flag(bool value) {
 
 } // namespace
 
-LauncherInstall::LauncherInstall() : temp_(L"ks") {
+LauncherInstall::LauncherInstall(const fs::path& folder)
+    : temp_(L"ks"), appDir_(folder.empty() ? temp_.path() : temp_.path() / folder) {
+    fs::create_directories(appDir_);
     fs::copy_file(builtProgram(L"kyrServer.com"), launcher());
 }
 

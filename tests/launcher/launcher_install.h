@@ -12,9 +12,10 @@ namespace kyrtest {
 
 class LauncherInstall {
 public:
-    LauncherInstall();
+    // kyrServer.com in a new temporary folder, or in a folder below it.
+    explicit LauncherInstall(const fs::path& folder = {});
 
-    const fs::path& appDir() const { return temp_.path(); } // holds kyrServer.com
+    const fs::path& appDir() const { return appDir_; } // holds kyrServer.com
     fs::path launcher() const { return appDir() / L"kyrServer.com"; }
     fs::path dllRoot() const { return appDir() / L"server" / L"x86"; }
 
@@ -30,6 +31,7 @@ public:
 
 private:
     TempDir temp_;
+    fs::path appDir_;
 };
 
 // A built stand-in core library: bin\core_libraries\<variant>\kyrServer.dll.
