@@ -144,10 +144,24 @@ Step stepOf(const std::string& line) {
                                                                                  : Step::NotDone;
 }
 
+// Old copies holding a replaced version after a complete run (without --keepOld only an
+// interrupted run before it can have left them).
+int replacedVersionsKept(const fs::path& appDir) {
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(appDir)) {
+        if (entry.is_regular_file() && entry.path().extension() == L".old" &&
+            readFile(entry.path()).rfind("installed version of ", 0) == 0) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 struct Outcome {
     std::size_t killedAfter = 0;
     std::size_t reported = 0; // lines the run had reported when it was gone
     Step lastStep = Step::None;
+    int oldCopiesKept = 0; // by the next run
     std::vector<std::string> problems;
 };
 
@@ -211,6 +225,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
             outcome.problems.push_back("the next run ended with " +
                                        std::to_string(second.exitCode) + ": " + second.out);
         }
+        outcome.oldCopiesKept = replacedVersionsKept(install.appDir());
         for (const auto& problem : install.checkCompleted(reported)) {
             outcome.problems.push_back("after the next run: " + problem);
         }
@@ -218,8 +233,9 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
     }
 
     std::map<std::string, int> killed, failed;
-    int stepsDone = 0, stepsPending = 0;
+    int stepsDone = 0, stepsPending = 0, leavingOldCopies = 0;
     for (const Outcome& o : outcomes) {
+        leavingOldCopies += o.oldCopiesKept > 0 ? 1 : 0;
         stepsDone += o.lastStep == Step::Done ? 1 : 0;
         stepsPending += o.lastStep == Step::NotDone ? 1 : 0;
         const std::string phase = phases.after(o.reported);
@@ -241,6 +257,11 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
                 outcomes.size(), (GetTickCount64() - started) / 1000.0, furthestAhead);
     std::printf("  the file step of the last reported line: done %d times, not yet done %d times\n",
                 stepsDone, stepsPending);
+    if (!keepOld) {
+        std::printf("  after %d of the kills the next run kept old copies that the killed run had "
+                    "made\n",
+                    leavingOldCopies);
+    }
     for (const char* phase : Phases::names()) {
         if (killed.count(phase)) {
             std::printf("  ended in %-15s %3d times, %d with problems\n", phase, killed[phase],
