@@ -43,23 +43,16 @@ TEST(GuardConcurrency, OfTenUpdatersStartedAtOnceOneUpdatesAndNineAreTurnedAway)
     const fs::path& app = install.appDir();
     auto application = std::make_unique<StandinProcess>(install.root() / L"procs", L"KYR.exe");
 
-    // Updaters started in the same second with one log folder would share a log file name,
-    // so each copy has a folder (and a log folder) of its own; all work on the one
-    // installation.
+    // All ten are the one kyrUpdater.exe of the installation, started within the same
+    // second: their logs share one folder and one time stamp, and each must still get a file
+    // of its own.
     constexpr int count = 10;
-    std::vector<fs::path> folders;
     std::vector<std::unique_ptr<PipedChild>> updaters;
     PipedOptions options;
     options.startSuspended = true;
     for (int i = 0; i < count; ++i) {
-        folders.push_back(app / (L"u" + std::to_wstring(i)));
-        fs::create_directories(folders.back() / L"logs");
-        fs::copy_file(install.updater(), folders.back() / L"kyrUpdater.exe");
-    }
-    for (const fs::path& folder : folders) {
-        updaters.push_back(std::make_unique<PipedChild>(
-            folder / L"kyrUpdater.exe", std::vector<std::wstring>{L"--appDir", app.wstring()},
-            options));
+        updaters.push_back(
+            std::make_unique<PipedChild>(install.updater(), std::vector<std::wstring>{}, options));
     }
     for (auto& updater : updaters) {
         updater->resume();
@@ -76,12 +69,11 @@ TEST(GuardConcurrency, OfTenUpdatersStartedAtOnceOneUpdatesAndNineAreTurnedAway)
     EXPECT_EQ(install.content(L"kyrCore.dll"), "current");
     application->end();
 
-    const auto start = std::vector<std::string>{
-        "Start kyrUpdater", "Application directory: " + toUtf8(app.wstring()) + "\\",
-        "Executable name: " + toUtf8(defaultExeName())};
+    const auto start = startLines(app, defaultExeName());
     const auto turnedAway = start + std::vector<std::string>{"Updater already running, exit"};
     const auto updating = start + install.updateLines();
-    int updated = 0, away = 0, logsWithRenames = 0;
+    int updated = 0, away = 0;
+    std::vector<std::vector<std::string>> outputs;
     for (int i = 0; i < count; ++i) {
         const auto lines = updaters[i]->remainingLines();
         EXPECT_EQ(updaters[i]->exitCode(), 0u) << "updater " << i << ":\n" << asOutput(lines);
@@ -92,14 +84,19 @@ TEST(GuardConcurrency, OfTenUpdatersStartedAtOnceOneUpdatesAndNineAreTurnedAway)
         } else {
             ADD_FAILURE() << "updater " << i << " reported:\n" << asOutput(lines);
         }
-        // Its own log holds exactly its own lines.
-        const auto logs = logFiles(folders[i] / L"logs");
-        ASSERT_EQ(logs.size(), 1u) << "updater " << i;
-        const auto logged = logMessages(readFile(logs.front()));
-        EXPECT_FALSE(logged.empty()) << "updater " << i;
-        EXPECT_EQ(logged, lines) << "updater " << i;
-        logsWithRenames += hasRenameLine(logged) ? 1 : 0;
+        outputs.push_back(lines);
     }
+    // Ten logs, none empty or mixed: each holds exactly the lines of one run.
+    std::vector<std::vector<std::string>> logged;
+    int logsWithRenames = 0;
+    for (const fs::path& log : install.logs()) {
+        logged.push_back(logMessages(readFile(log)));
+        EXPECT_FALSE(logged.back().empty()) << log.string();
+        logsWithRenames += hasRenameLine(logged.back()) ? 1 : 0;
+    }
+    std::sort(outputs.begin(), outputs.end());
+    std::sort(logged.begin(), logged.end());
+    EXPECT_EQ(logged, outputs);
     EXPECT_EQ(updated, 1);
     EXPECT_EQ(away, count - 1);
     EXPECT_EQ(logsWithRenames, 1);
