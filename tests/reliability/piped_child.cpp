@@ -27,8 +27,8 @@ PipedChild::PipedChild(const fs::path& program, const std::vector<std::wstring>&
     PROCESS_INFORMATION pi{};
     const DWORD flags =
         CREATE_UNICODE_ENVIRONMENT | (options.startSuspended ? CREATE_SUSPENDED : 0);
-    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        flags, nullptr, program.parent_path().c_str(), &si, &pi);
+    const BOOL started =
+        startProcess(program, commandLine, TRUE, flags, program.parent_path(), si, pi);
     const DWORD error = GetLastError();
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -29,9 +31,13 @@ HANDLE inheritableFile(const fs::path& path, DWORD access, DWORD disposition) {
 
 } // namespace
 
-fs::path binDir() { return fs::path(moduleFileName()).parent_path(); }
+fs::path binDir() {
+    return fs::path(moduleFileName()).parent_path();
+}
 
-fs::path builtProgram(const std::wstring& fileName) { return binDir() / fileName; }
+fs::path builtProgram(const std::wstring& fileName) {
+    return binDir() / fileName;
+}
 
 TempDir::TempDir(const std::wstring& hint) {
     static std::atomic<unsigned> counter{0};
@@ -100,6 +106,24 @@ std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstri
     return line;
 }
 
+BOOL startProcess(const fs::path& program, std::wstring& commandLine, BOOL inheritHandles,
+                  DWORD creationFlags, const fs::path& workDir, STARTUPINFOW& startup,
+                  PROCESS_INFORMATION& process) {
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, inheritHandles,
+                           creationFlags, nullptr, workDir.c_str(), &startup, &process)) {
+            return TRUE;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == 5) {
+            SetLastError(error);
+            return FALSE;
+        }
+        std::fprintf(stderr, "note: CreateProcessW failed with 1359, trying again\n");
+        Sleep(200);
+    }
+}
+
 Child::Child(const fs::path& program, const std::vector<std::wstring>& arguments,
              const RunOptions& options)
     : options_(options) {
@@ -125,9 +149,9 @@ Child::Child(const fs::path& program, const std::vector<std::wstring>& arguments
     }
     const fs::path workDir = options.workDir.empty() ? program.parent_path() : options.workDir;
     PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessW(
-        program.c_str(), &commandLine[0], nullptr, nullptr, options.captureOutput ? TRUE : FALSE,
-        options.creationFlags | CREATE_UNICODE_ENVIRONMENT, nullptr, workDir.c_str(), &si, &pi);
+    const BOOL started =
+        startProcess(program, commandLine, options.captureOutput ? TRUE : FALSE,
+                     options.creationFlags | CREATE_UNICODE_ENVIRONMENT, workDir, si, pi);
     const DWORD error = GetLastError();
     for (HANDLE h : {in, out, err}) {
         if (h) {
@@ -157,7 +181,9 @@ Child::~Child() {
     }
 }
 
-bool Child::wait(DWORD timeoutMs) { return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
+bool Child::wait(DWORD timeoutMs) {
+    return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
 
 void Child::kill(UINT exitCode) {
     TerminateProcess(process_, exitCode);
@@ -222,7 +248,9 @@ std::string toCodePage(const std::wstring& text, UINT codePage) {
     return bytes;
 }
 
-std::string toUtf8(const std::wstring& text) { return toCodePage(text, CP_UTF8); }
+std::string toUtf8(const std::wstring& text) {
+    return toCodePage(text, CP_UTF8);
+}
 
 std::wstring fromUtf8(const std::string& text) {
     if (text.empty()) {
@@ -237,10 +265,9 @@ std::wstring fromUtf8(const std::string& text) {
 
 std::wstring systemMessage(DWORD code) {
     wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                       FORMAT_MESSAGE_FROM_SYSTEM,
-                                   nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0,
-                                   nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring message;
     if (n > 0 && buffer) {
         message.assign(buffer, n);

@@ -38,10 +38,10 @@ std::wstring quoteArgument(const std::wstring& argument);
 std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstring>& arguments);
 
 struct RunOptions {
-    fs::path workDir;            // empty: the program's folder
-    DWORD creationFlags = 0;     // e.g. DETACHED_PROCESS, CREATE_NEW_CONSOLE
-    bool captureOutput = true;   // stdout and stderr into files, stdin from NUL
-    DWORD timeoutMs = 60000;     // the child is killed after this
+    fs::path workDir;          // empty: the program's folder
+    DWORD creationFlags = 0;   // e.g. DETACHED_PROCESS, CREATE_NEW_CONSOLE
+    bool captureOutput = true; // stdout and stderr into files, stdin from NUL
+    DWORD timeoutMs = 60000;   // the child is killed after this
 };
 
 struct RunResult {
@@ -75,6 +75,13 @@ private:
     RunOptions options_;
     fs::path outPath_, errPath_;
 };
+
+// CreateProcessW, tried again a few times when Wine fails it with ERROR_INTERNAL_ERROR
+// (1359), which it does now and then while many processes start and end. Any other
+// failure, and the last one, is returned as it is; GetLastError tells the code.
+BOOL startProcess(const fs::path& program, std::wstring& commandLine, BOOL inheritHandles,
+                  DWORD creationFlags, const fs::path& workDir, STARTUPINFOW& startup,
+                  PROCESS_INFORMATION& process);
 
 // Runs a program to its end.
 RunResult run(const fs::path& program, const std::vector<std::wstring>& arguments,
