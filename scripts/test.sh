@@ -33,6 +33,17 @@ run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
     echo "=== $name ==="
     kyr_wine_prefix "$arch" "$build/wine/$name" "$(kyr_wine_loader "$name")" || { status=1; return; }
     export KYR_EXPECT_WOW64=$wow64
+    # A drive letter of the prefix mapped to a folder of its own, for a launcher that lies in
+    # the root of a drive.
+    local drive=$build/wine/$name-drive-q
+    rm -rf "$drive" && mkdir -p "$drive"
+    if [ "$(readlink "$WINEPREFIX/dosdevices/q:" 2>/dev/null)" != "$drive" ]; then
+        ln -sfn "$drive" "$WINEPREFIX/dosdevices/q:"
+        # The running server knows only the drives it started with.
+        kyr_wine_stop
+        wineserver -p 2>/dev/null || true
+    fi
+    export KYR_DRIVE_ROOT='Q:\'
     # A display for the console tests of the launcher. Wine's own services start with the
     # first program of a session and would inherit ctest's output pipes: start them first.
     if ! xvfb-run -a -s "-screen 0 1024x768x24" bash -c '

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace kyrtest;
 
 namespace {
@@ -193,4 +195,38 @@ TEST(LauncherFailureReport, UcrtbaseCopyBesideTheLibraryIsLoadedWhenTheDefaultOn
                                   L"    LoadLibraryExW(" + library.wstring() + L"): 1",
                                   L"    GetProcAddress(wmain): 0"};
     EXPECT_EQ(r.out, reportOutput(expected, codeText("GetProcAddress", missingExportError())));
+}
+
+TEST(LauncherFailureReport, LauncherInTheRootOfADrive) {
+    const char* drive = std::getenv("KYR_DRIVE_ROOT");
+    if (!drive || !*drive) {
+        GTEST_SKIP() << "no spare drive letter mapped (scripts/test.sh maps Q: to a folder)";
+    }
+    const fs::path root = fromUtf8(drive); // "Q:\"
+    const fs::path launcher = root / L"kyrServer.com";
+    fs::copy_file(builtProgram(L"kyrServer.com"), launcher, fs::copy_options::overwrite_existing);
+    struct Cleanup {
+        fs::path root;
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove(root / L"kyrServer.com", ignored);
+            fs::remove_all(root / L"server", ignored);
+        }
+    } cleanup{root};
+
+    // No separator is doubled: "app: Q:\" and "dllRoot: Q:\server\x86".
+    const RunResult failed = run(launcher, {});
+    EXPECT_EQ(failed.exitCode, 1u);
+    EXPECT_EQ(failed.out,
+              reportOutput(searchStartLines(root) +
+                               std::vector<std::wstring>{L"    dllRoot not found",
+                                                         L"try app: " + root.wstring()} +
+                               noLibraryLines(root),
+                           kNoEntry));
+
+    fs::create_directories(root / L"server" / L"x86");
+    fs::copy_file(coreLibrary(L"echo"), root / L"server" / L"x86" / L"kyrServer.dll");
+    const RunResult started = run(launcher, {L"--exit=3"});
+    EXPECT_EQ(started.exitCode, 3u) << started.out;
+    EXPECT_EQ(started.out, "");
 }

@@ -399,3 +399,30 @@ TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
         Sleep(20);
     }
 }
+
+TEST(Faults, ScannedDirectoryThatIsAFileIsNoEmptyDirectory) {
+    Install install;
+    install.put(L"ru", "a file where a directory belongs");
+    install.put(L"~kyrCore.dll", "new");
+    install.put(L"kyrCore.dll", "current");
+    const std::wstring pattern = (install.appDir() / L"ru" / L"~*").wstring();
+    // What the system answers for the listing decides: "nothing there" (2 or 3) lets the
+    // update go on; any other answer stops it with the pattern and the system's text.
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    const DWORD error = GetLastError();
+    ASSERT_EQ(find, INVALID_HANDLE_VALUE);
+
+    const RunResult r = install.update();
+
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+    } else {
+        EXPECT_EQ(r.exitCode, 1u) << r.out;
+        EXPECT_EQ(r.out, asOutput(install.begin() +
+                                  std::vector<std::string>{failureLine(pattern, error)}));
+        EXPECT_EQ(install.content(L"kyrCore.dll"), "current");
+        EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+    }
+}
