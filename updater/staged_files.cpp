@@ -78,25 +78,29 @@ std::wstring ownModulePath() {
     return path;
 }
 
+std::wstring fileNameOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+}
+
 // The updater's own file cannot be removed while it runs: when a staged updater has just
 // replaced it, its old copy is the running program. That copy stays until the next update
 // moves a newer version aside to the same name, as a kept old copy would.
 class RunningImage {
 public:
-    RunningImage() : path_(ownModulePath()), id_(fileIdOf(path_)) {}
+    RunningImage() {
+        const std::wstring path = ownModulePath();
+        oldCopyName_ = fileNameOf(path) + L".old";
+        id_ = fileIdOf(path);
+    }
     bool is(const std::wstring& oldCopy) const {
-        const std::size_t slash = path_.find_last_of(L"\\/");
-        const std::wstring ownName = path_.substr(slash == std::wstring::npos ? 0 : slash + 1);
-        const std::size_t oldSlash = oldCopy.find_last_of(L"\\/");
-        const std::wstring oldName =
-            oldCopy.substr(oldSlash == std::wstring::npos ? 0 : oldSlash + 1);
         // Only the updater's own name with ".old" can be it; only then ask the file system.
-        return _wcsicmp(oldName.c_str(), (ownName + L".old").c_str()) == 0 &&
+        return _wcsicmp(fileNameOf(oldCopy).c_str(), oldCopyName_.c_str()) == 0 &&
                fileIdOf(oldCopy) == id_;
     }
 
 private:
-    std::wstring path_;
+    std::wstring oldCopyName_;
     FileId id_;
 };
 
