@@ -3,10 +3,12 @@
 // with MoveFileExW, removals with DeleteFileW, listings with FindFirstFileW) and the same
 // lines, each written to standard output and to a log file that is flushed after every
 // line. Nothing else: no locale, no guard, no process wait, no server start.
-//   benchBaseline.exe <application directory>
-// The log goes to <application directory>\logs\baseline.log.
+//   benchBaseline.exe <application directory> [--split-log-writes]
+// The log goes to <application directory>\logs\baseline.log. A log line is one write, or
+// with --split-log-writes three (time stamp, text, line feed), as the updater writes it.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@ namespace {
 
 HANDLE out = INVALID_HANDLE_VALUE;
 HANDLE logFile = INVALID_HANDLE_VALUE;
+bool splitLogWrites = false;
 
 // A failed call ends the run with its error code.
 [[noreturn]] void fail() {
@@ -75,7 +78,13 @@ void report(const std::wstring& line) {
     n = WideCharToMultiByte(CP_UTF8, 0, line.data(), wide, bytes + 24, sizeof bytes - 25, nullptr,
                             nullptr);
     bytes[24 + n] = '\n';
-    writeAll(logFile, bytes, static_cast<DWORD>(25 + n));
+    if (splitLogWrites) {
+        writeAll(logFile, bytes, 24);
+        writeAll(logFile, bytes + 24, static_cast<DWORD>(n));
+        writeAll(logFile, bytes + 24 + n, 1);
+    } else {
+        writeAll(logFile, bytes, static_cast<DWORD>(25 + n));
+    }
     if (!FlushFileBuffers(logFile)) {
         fail();
     }
@@ -122,6 +131,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring appDir = argv[1];
+    splitLogWrites = argc > 2 && std::wcscmp(argv[2], L"--split-log-writes") == 0;
     out = GetStdHandle(STD_OUTPUT_HANDLE);
     logFile = CreateFileW((appDir + L"\\logs\\baseline.log").c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,

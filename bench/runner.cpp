@@ -4,7 +4,8 @@
 //                   [--repetitions R] [--disk N]
 // --work puts the installations into FOLDER instead of the temporary folder; --disk N then
 // also measures N files in the temporary folder.
-// Without --repetitions the sizes up to 1000 are measured 5 times and larger ones 3 times.
+// Without --repetitions sizes up to 100 are measured 5 times, up to 1000 3 times, larger
+// ones twice (a run of 10000 files takes about a minute under Wine).
 // Each measurement builds a fresh installation in the temporary folder (not timed), runs
 // the program in it with its standard output on a pipe, and stamps every line when it
 // arrives. Times are the bench's own QueryPerformanceCounter clock.
@@ -229,15 +230,15 @@ public:
         return at;
     }
 
-    // Waits for the end; the peak working set is read before the handle is closed.
+    // Waits for the end. The peak working set is read every 10 ms while the program runs
+    // and once more after its end, before the handle is closed: Wine does not always
+    // answer for a process that has ended.
     void finish() {
-        WaitForSingleObject(process_, INFINITE);
-        endMs_ = nowMs();
-        PROCESS_MEMORY_COUNTERS counters{};
-        counters.cb = sizeof counters;
-        if (GetProcessMemoryInfo(process_, &counters, sizeof counters)) {
-            peak_ = counters.PeakWorkingSetSize;
+        while (WaitForSingleObject(process_, 10) == WAIT_TIMEOUT) {
+            readPeak();
         }
+        endMs_ = nowMs();
+        readPeak();
         GetExitCodeProcess(process_, &exitCode_);
         CloseHandle(process_);
         process_ = nullptr;
@@ -282,6 +283,14 @@ private:
         std::lock_guard<std::mutex> lock(mutex_);
         ended_ = true;
         arrived_.notify_all();
+    }
+
+    void readPeak() {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(process_, &counters, sizeof counters)) {
+            peak_ = std::max(peak_, counters.PeakWorkingSetSize);
+        }
     }
 
     HANDLE readEnd_ = nullptr;
@@ -389,18 +398,45 @@ void awaitRestartedServer(const std::wstring& app) {
     }
 }
 
+// Names of the files in a folder, from one listing (a test of each absent name would cost a
+// scan of the folder under Wine).
+std::vector<std::wstring> fileNames(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((dir + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.emplace_back(entry.cFileName);
+            }
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Whether the update left exactly the installed files: no staged file, no old copy.
 void checkReplaced(const std::wstring& app, int n) {
     const std::wstring dirs[] = {app, app + L"\\ru", app + L"\\server\\x64",
                                  app + L"\\server\\x86"};
-    wchar_t name[32];
-    for (int i = 0; i < n; ++i) {
-        const std::wstring& dir = dirs[i % 4];
-        swprintf(name, 32, L"bench%05d.dat", i);
-        if (exists(dir + L"\\~" + name) || exists(dir + L"\\" + name + L".old") ||
-            readFile(dir + L"\\" + name) != "staged version\n") {
-            throw std::runtime_error("the update left " + narrow(dir + L"\\" + name) +
-                                     " in a wrong state");
+    for (int d = 0; d < 4; ++d) {
+        std::vector<std::wstring> expected;
+        wchar_t name[32];
+        for (int i = d; i < n; i += 4) {
+            swprintf(name, 32, L"bench%05d.dat", i);
+            expected.emplace_back(name);
+        }
+        std::vector<std::wstring> found;
+        for (const std::wstring& file : fileNames(dirs[d])) {
+            if (file.find(L".dat") != std::wstring::npos) { // staged, installed, old copies
+                found.push_back(file);
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        if (found != expected ||
+            (!found.empty() && readFile(dirs[d] + L"\\" + found.back()) != "staged version\n")) {
+            throw std::runtime_error("the update left " + narrow(dirs[d]) + " in a wrong state");
         }
     }
 }
@@ -411,6 +447,7 @@ void checkReplaced(const std::wstring& app, int n) {
 struct PerFile {
     double updaterMs;  // per file
     double baselineMs; // per file
+    double splitMs;    // per file, the baseline writing each log line in three parts
     double updaterWallMs;
     double baselineWallMs;
     SIZE_T updaterPeak;
@@ -425,12 +462,13 @@ double fileWorkMs(const Run& run) {
            (run.lineTime("Run ") - run.lineTime("KYR processes stopped"));
 }
 
-double measureOnce(const std::wstring& program, const std::wstring& arguments, int n, bool updater,
-                   double& wallMs, SIZE_T& peak) {
+// One run in a fresh installation of n staged files: program before app-dir after.
+double measureOnce(const std::wstring& program, const std::wstring& before,
+                   const std::wstring& after, int n, bool updater, double& wallMs, SIZE_T& peak) {
     const std::wstring app = newInstallation(program);
     stageFiles(app, n);
     const std::wstring exe = app + program.substr(program.find_last_of(L'\\'));
-    Run run(exe, arguments + quoted(app), app);
+    Run run(exe, before + quoted(app) + after, app);
     run.finish();
     if (run.exitCode() != 0 || run.lines().size() != expectedLines(n)) {
         throw std::runtime_error(narrow(program) + " ended with " + std::to_string(run.exitCode()) +
@@ -447,21 +485,27 @@ double measureOnce(const std::wstring& program, const std::wstring& arguments, i
     return fileWorkMs(run);
 }
 
-PerFile measurePerFile(int n, int repetitions) {
-    std::vector<double> updater, baseline, updaterWall, baselineWall;
+// With splitBaseline the baseline also runs with its log lines written in three parts.
+PerFile measurePerFile(int n, int repetitions, bool splitBaseline = false) {
+    std::vector<double> updater, baseline, split, updaterWall, baselineWall;
     SIZE_T peak = 0;
+    const std::wstring updaterExe = builtFile(L"kyrUpdater.exe");
+    const std::wstring baselineExe = builtFile(L"benchBaseline.exe");
     for (int rep = 0; rep < repetitions; ++rep) {
         double wall = 0;
         SIZE_T runPeak = 0;
-        updater.push_back(
-            measureOnce(builtFile(L"kyrUpdater.exe"), L"--appDir ", n, true, wall, runPeak) / n);
+        updater.push_back(measureOnce(updaterExe, L"--appDir ", L"", n, true, wall, runPeak) / n);
         updaterWall.push_back(wall);
         peak = std::max(peak, runPeak);
-        baseline.push_back(
-            measureOnce(builtFile(L"benchBaseline.exe"), L"", n, false, wall, runPeak) / n);
+        baseline.push_back(measureOnce(baselineExe, L"", L"", n, false, wall, runPeak) / n);
         baselineWall.push_back(wall);
+        if (splitBaseline) {
+            split.push_back(
+                measureOnce(baselineExe, L"", L" --split-log-writes", n, false, wall, runPeak) / n);
+        }
     }
-    return {median(updater), median(baseline), median(updaterWall), median(baselineWall), peak};
+    return {median(updater),     median(baseline),     splitBaseline ? median(split) : -1,
+            median(updaterWall), median(baselineWall), peak};
 }
 
 // Milliseconds since local midnight of a log time stamp "DD.MM.YYYY hh:mm:ss.mmm|...".
@@ -669,7 +713,7 @@ void printPerFile(int n, const PerFile& result) {
 }
 
 int repetitionsFor(const Options& options, int n) {
-    return options.repetitions > 0 ? options.repetitions : n > 1000 ? 3 : 5;
+    return options.repetitions > 0 ? options.repetitions : n > 1000 ? 2 : n > 100 ? 3 : 5;
 }
 
 void run(const Options& options) {
@@ -732,10 +776,14 @@ void run(const Options& options) {
         std::printf("The same in the temporary folder on disk (%s)\n", narrow(diskRoot).c_str());
         printPerFileHeader();
         const int n = options.diskSize;
-        const PerFile result = measurePerFile(n, repetitionsFor(options, n));
+        const PerFile result = measurePerFile(n, repetitionsFor(options, n), true);
         printPerFile(n, result);
+        std::printf("%8s %16s %16.4f %8.2f  (baseline writing each log line in three parts)\n", "",
+                    "", result.splitMs, result.updaterMs / result.splitMs);
         csv.row("per_file_disk", std::to_string(n), result.updaterMs, result.baselineMs,
                 result.updaterMs / result.baselineMs, "ms/file");
+        csv.row("per_file_disk_split_log_writes", std::to_string(n), result.updaterMs,
+                result.splitMs, result.updaterMs / result.splitMs, "ms/file");
         removeTree(workRoot);
         workRoot = primaryRoot;
         std::printf("\n");
