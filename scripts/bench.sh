@@ -80,21 +80,23 @@ done
 echo "bench: measured in $(($(date +%s) - started)) s"
 
 # Time per file against N.
+plot_data=$(mktemp)
+awk -F, '$1 == "per_file" { print $2, $3, $4 }' "$csv" >"$plot_data"
 gnuplot <<EOF
 set terminal png size 800,500
 set output '$results/time_per_file.png'
-set datafile separator ','
 set logscale x
 set xrange [5:20000]
 set yrange [0:*]
 set xlabel 'staged files N'
 set ylabel 'ms per staged file'
 set title 'kyrUpdater against a baseline of the same file operations and log lines'
-set key top right
+set key top left
 set grid
-plot '$csv' using (strcol(1) eq 'per_file' ? \$2 : 1/0):3 with linespoints lw 2 pt 7 title 'kyrUpdater', \
-     '$csv' using (strcol(1) eq 'per_file' ? \$2 : 1/0):4 with linespoints lw 2 pt 5 title 'baseline'
+plot '$plot_data' using 1:2 with linespoints lw 2 pt 7 title 'kyrUpdater', \\
+     '$plot_data' using 1:3 with linespoints lw 2 pt 5 title 'baseline'
 EOF
+rm -f "$plot_data"
 
 # docs/BENCHMARKS.md from the results.
 value() { awk -F, -v m="$1" -v c="$2" -v f="$3" '$1 == m && $2 == c { print $f }' "$csv"; }
