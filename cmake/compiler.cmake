@@ -2,6 +2,9 @@
 if(MINGW)
     # Static C++ runtime: the programs import only system libraries.
     add_link_options(-static -static-libgcc -static-libstdc++)
+    # Release programs carry no symbols: less than half the size, and a start measurably
+    # quicker (the launcher's own start-up is mostly mapping its image).
+    add_link_options($<$<CONFIG:Release>:-s>)
     add_compile_options(-Wall -Wextra -Wno-unused-parameter)
     # Wide entry points (wmain, wWinMain).
     set(KYR_UNICODE_ENTRY_FLAG -municode)
