@@ -40,18 +40,18 @@ std::optional<std::string> resourceBytes(HMODULE module, LPCWSTR type, LPCWSTR n
     return std::string(static_cast<const char*>(data), SizeofResource(module, found));
 }
 
-// The integer names of every resource of a type (a string name is recorded as 0).
+// Collects one resource's integer name (a string name is recorded as 0).
+BOOL CALLBACK addResourceId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+    auto* list = reinterpret_cast<std::vector<WORD>*>(context);
+    list->push_back(IS_INTRESOURCE(name) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name))
+                                         : 0);
+    return TRUE;
+}
+
+// The integer names of every resource of a type.
 std::vector<WORD> resourceIds(HMODULE module, LPCWSTR type) {
     std::vector<WORD> ids;
-    EnumResourceNamesW(
-        module, type,
-        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) -> BOOL {
-            auto* list = reinterpret_cast<std::vector<WORD>*>(context);
-            list->push_back(
-                IS_INTRESOURCE(name) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)) : 0);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&ids));
+    EnumResourceNamesW(module, type, &addResourceId, reinterpret_cast<LONG_PTR>(&ids));
     return ids;
 }
 
