@@ -10,8 +10,7 @@ using namespace kyrtest;
 
 namespace {
 
-struct Install : UpdaterInstall {
-    Install() { install(L"standinServer.exe", defaultExeName()); }
+struct Install : ServerInstall {
     ~Install() { serverRecord(defaultExeName()); } // let a started server finish first
 
     // The messages logged so far by the only run.

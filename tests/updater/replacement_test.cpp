@@ -9,18 +9,7 @@ using namespace kyrtest;
 
 namespace {
 
-// An installation with the stand-in server under the default name.
-struct Install : UpdaterInstall {
-    Install() { install(L"standinServer.exe", defaultExeName()); }
-
-    RunResult update(const std::vector<std::wstring>& arguments = {}) const {
-        RunResult r = run(arguments);
-        EXPECT_FALSE(r.timedOut);
-        serverRecord(defaultExeName()); // let the started server finish before clean-up
-        return r;
-    }
-    std::vector<std::string> begin() const { return startLines(appDir(), defaultExeName()); }
-};
+using Install = ServerInstall;
 
 // The name a file really has on disk (its letter case).
 std::wstring nameOnDisk(const fs::path& path) {

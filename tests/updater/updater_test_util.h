@@ -3,6 +3,8 @@
 
 #include "updater_install.h"
 
+#include <gtest/gtest.h>
+
 namespace kyrtest {
 
 // The server program the updater starts by default: "kyrServer64.exe" for a 32-bit updater
@@ -62,6 +64,25 @@ inline std::string serverRecordOf(const fs::path& dir, const std::vector<std::ws
     }
     return record;
 }
+
+// An installation with the stand-in server under the default name.
+struct ServerInstall : UpdaterInstall {
+    explicit ServerInstall(const fs::path& appFolder = L"app") : UpdaterInstall(appFolder) {
+        install(L"standinServer.exe", defaultExeName());
+    }
+    // Runs the updater; after a completed run also waits for the server it started, so that
+    // the server has ended before the installation is removed.
+    RunResult update(const std::vector<std::wstring>& arguments = {}) const {
+        RunResult r = run(arguments);
+        EXPECT_FALSE(r.timedOut);
+        if (r.exitCode == 0) {
+            serverRecord(defaultExeName());
+        }
+        return r;
+    }
+    // The start lines of a run with the default server.
+    std::vector<std::string> begin() const { return startLines(appDir(), defaultExeName()); }
+};
 
 inline const wchar_t* const kGuardMutexName =
     L"Global\\KYR|M|UPDATER-7C1E52B0-4D3A-4F19-9B6E-2F0A5D83C614";
