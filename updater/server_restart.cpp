@@ -52,6 +52,12 @@ const wchar_t* shellExecuteFailureText(std::intptr_t result) {
 void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName) {
     const ServerStart start = serverStartOf(appDir, exeName, defaultName);
     reportLine(L"Run " + start.program + L" " + start.parameters);
+    // The shell takes neither a program path nor a working directory beyond MAX_PATH (a
+    // working directory is limited to MAX_PATH - 2 characters, and Wine's shell corrupts its
+    // heap on a longer one): such a start fails here, clearly, instead of inside the shell.
+    if (start.program.size() >= MAX_PATH || appDir.size() >= MAX_PATH - 1) {
+        throw Exception(start.program + L" " + start.parameters, ERROR_FILENAME_EXCED_RANGE);
+    }
     const HINSTANCE instance = ShellExecuteW(
         nullptr, L"open", start.program.c_str(),
         start.parameters.empty() ? nullptr : start.parameters.c_str(), appDir.c_str(), SW_HIDE);
