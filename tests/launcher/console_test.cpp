@@ -34,8 +34,12 @@ public:
     }
     ~ForeignConsole() { FreeConsole(); }
 
-    // The rows from the top to the cursor, blanks at their ends dropped.
-    std::vector<std::wstring> rows(SHORT* width = nullptr) {
+    // The rows from the top to the cursor, blanks at their ends dropped; the console's width
+    // and output code page.
+    std::vector<std::wstring> rows(SHORT* width = nullptr, UINT* codePage = nullptr) {
+        if (codePage) {
+            *codePage = GetConsoleOutputCP();
+        }
         std::vector<std::wstring> rows;
         const HANDLE out =
             CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
@@ -94,6 +98,16 @@ std::vector<std::wstring> screenRows(const std::vector<std::wstring>& lines, SHO
         } while (start < line.size());
     }
     return rows;
+}
+
+// Lines as a console shows them: the bytes the launcher writes, read in the console's output
+// code page (the OEM code page as a rule).
+std::vector<std::wstring> onScreen(const std::vector<std::wstring>& lines, UINT codePage) {
+    std::vector<std::wstring> shown;
+    for (const auto& line : lines) {
+        shown.push_back(fromCodePage(launcherOutput(line), codePage));
+    }
+    return shown;
 }
 
 std::vector<std::wstring> withoutTrailingEmptyRows(std::vector<std::wstring> rows) {
@@ -203,8 +217,9 @@ TEST(LauncherConsole, DetachedFromAParentWithAConsoleItPrintsInTheParentsConsole
     ForeignConsole console;
     ASSERT_TRUE(console.attach(started.parentPid())) << GetLastError();
     SHORT width = 80;
-    const auto rows = withoutTrailingEmptyRows(console.rows(&width));
-    EXPECT_EQ(joined(rows), joined(screenRows(noLibraryReport(install), width)));
+    UINT codePage = 0;
+    const auto rows = withoutTrailingEmptyRows(console.rows(&width, &codePage));
+    EXPECT_EQ(joined(rows), joined(screenRows(onScreen(noLibraryReport(install), codePage), width)));
 }
 
 TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKey) {
@@ -214,12 +229,13 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
 
     ForeignConsole console;
     SHORT width = 80;
+    UINT codePage = 0;
     std::vector<std::wstring> rows;
     const bool prompted = eventually([&] {
         if (!console.attach(started.pid())) {
             return false;
         }
-        rows = console.rows(&width);
+        rows = console.rows(&width, &codePage);
         return !rows.empty() && rows.back() == kPrompt;
     });
     if (!prompted && started.ended(0)) {
@@ -228,7 +244,9 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     }
     ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
     EXPECT_EQ(joined(rows),
-              joined(screenRows(noLibraryReport(install) + std::vector<std::wstring>{L"", kPrompt},
+              joined(screenRows(onScreen(noLibraryReport(install) +
+                                             std::vector<std::wstring>{L"", kPrompt},
+                                         codePage),
                                 width)));
 
     EXPECT_FALSE(started.ended(1000)) << "the launcher did not wait for a key";

@@ -52,10 +52,20 @@ std::vector<std::wstring> searchStartLines(const fs::path& appDir) {
     return lines;
 }
 
+AddDllDirectoryFn addDllDirectoryFunction() {
+    return reinterpret_cast<AddDllDirectoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "AddDllDirectory")));
+}
+
+RemoveDllDirectoryFn removeDllDirectoryFunction() {
+    return reinterpret_cast<RemoveDllDirectoryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "RemoveDllDirectory")));
+}
+
 std::vector<std::wstring> searchPathLines(const fs::path& dir) {
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-    const auto addDllDirectory = reinterpret_cast<decltype(&AddDllDirectory)>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "AddDllDirectory")));
+    const AddDllDirectoryFn addDllDirectory = addDllDirectoryFunction();
+    const RemoveDllDirectoryFn removeDllDirectory = removeDllDirectoryFunction();
     const bool hasSetDefault = GetProcAddress(kernel32, "SetDefaultDllDirectories") != nullptr;
     std::vector<std::wstring> lines{L"    GetModuleHandleW(kernel32): 1",
                                     L"        GetProcAddress(kernel32, 'AddDllDirectory'): " +
@@ -67,7 +77,9 @@ std::vector<std::wstring> searchPathLines(const fs::path& dir) {
         const DWORD error = GetLastError();
         lines.push_back(L"        AddDllDirectory(" + dir.wstring() + L"): " + flag(cookie));
         if (cookie) {
-            RemoveDllDirectory(cookie);
+            if (removeDllDirectory) {
+                removeDllDirectory(cookie);
+            }
             added = true;
         } else {
             lines.push_back(L"            GetLastError(): " + std::to_wstring(error));
@@ -112,10 +124,18 @@ DWORD loadError(const fs::path& library) {
     return error;
 }
 
+std::string launcherOutput(const std::wstring& text) {
+    std::string bytes;
+    for (const wchar_t c : text) {
+        bytes.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+    return bytes;
+}
+
 std::string reportOutput(const std::vector<std::wstring>& lines, const std::string& message) {
     std::string out;
     for (const auto& line : lines) {
-        out += toUtf8(line) + "\r\n";
+        out += launcherOutput(line) + "\r\n";
     }
     return out + "\r\nERROR: " + message + "\r\n";
 }

@@ -49,9 +49,22 @@ std::vector<std::wstring> noLibraryLines(const fs::path& dir);
 // What LoadLibraryExW reports for a file that cannot be loaded (the error code).
 DWORD loadError(const fs::path& library);
 
+// Text as the launcher writes it to its standard output: the C runtime in its "C" locale
+// writes a character from U+0000 to U+00FF as the byte of that value and cannot convert any
+// other, which the launcher writes as '?' (a Cyrillic folder name in %TEMP%, for instance).
+std::string launcherOutput(const std::wstring& text);
+
 // The failure report as it reaches a redirected standard output: the load log lines, an
 // empty line and "ERROR: " + message, each line ending in CR LF.
 std::string reportOutput(const std::vector<std::wstring>& lines, const std::string& message);
+
+// The system's AddDllDirectory and RemoveDllDirectory, looked up: Windows 7 has them only
+// with update KB2533623, and a program that imports them does not start without it. Null
+// where the system has none.
+using AddDllDirectoryFn = DLL_DIRECTORY_COOKIE(WINAPI*)(PCWSTR);
+using RemoveDllDirectoryFn = BOOL(WINAPI*)(DLL_DIRECTORY_COOKIE);
+AddDllDirectoryFn addDllDirectoryFunction();
+RemoveDllDirectoryFn removeDllDirectoryFunction();
 
 std::vector<std::wstring> operator+(std::vector<std::wstring> lines,
                                     const std::vector<std::wstring>& more);

@@ -220,7 +220,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
 
         const RunResult second = install.run(install.updaterArguments());
         waitForServersToEnd();
-        const auto lines = outputLines(second.out);
+        const auto lines = reportedLines(second.out);
         if (second.exitCode != 0 || lines.empty() || lines.back() != "Update complete") {
             outcome.problems.push_back("the next run ended with " +
                                        std::to_string(second.exitCode) + ": " + second.out);

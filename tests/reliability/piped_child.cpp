@@ -72,7 +72,7 @@ bool PipedChild::nextLine(std::string& line) {
     for (;;) {
         const auto end = pending_.find("\r\n");
         if (end != std::string::npos) {
-            line = pending_.substr(0, end);
+            line = toUtf8(fromCodePage(pending_.substr(0, end), kUpdaterCodePage));
             pending_.erase(0, end + 2);
             return true;
         }
@@ -80,7 +80,7 @@ bool PipedChild::nextLine(std::string& line) {
             if (pending_.empty()) {
                 return false;
             }
-            line.swap(pending_);
+            line = toUtf8(fromCodePage(pending_, kUpdaterCodePage));
             pending_.clear();
             return true;
         }

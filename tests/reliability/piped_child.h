@@ -1,5 +1,6 @@
 // A child process whose standard output is read live through a pipe, line by line, so that a
-// test can act at an exact point of what the child reports (for instance end it there).
+// test can act at an exact point of what the child reports (for instance end it there). The
+// child is kyrUpdater.exe: its lines come in its code page and are handed out in UTF-8.
 #pragma once
 
 #include "test_support.h"
@@ -27,8 +28,8 @@ public:
     PipedChild& operator=(const PipedChild&) = delete;
 
     void resume();
-    // The next line of standard output without its CR LF; false once the output has ended.
-    // A last piece without CR LF counts as a line.
+    // The next line of standard output without its CR LF, in UTF-8; false once the output
+    // has ended. A last piece without CR LF counts as a line.
     bool nextLine(std::string& line);
     // Every line not read yet, up to the end of the output.
     std::vector<std::string> remainingLines();

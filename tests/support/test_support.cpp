@@ -62,13 +62,12 @@ TempDir::~TempDir() {
     if (GetEnvironmentVariableW(L"KYR_KEEP_TEMP", nullptr, 0) > 0) {
         return;
     }
-    std::error_code ec;
-    // Read-only files left by a test would stop the removal.
-    for (auto it = fs::recursive_directory_iterator(path_, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Through the literal path: some tests leave folders deeper than MAX_PATH. A program that
+    // a test started may still be ending, with its working directory in the folder: a
+    // folder that is any process's working directory cannot be removed.
+    for (int attempt = 0; !removeTree(literalPath(path_)) && attempt < 10; ++attempt) {
+        Sleep(100);
     }
-    fs::remove_all(path_, ec);
 }
 
 std::wstring quoteArgument(const std::wstring& argument) {
@@ -211,9 +210,16 @@ RunResult run(const fs::path& program, const std::vector<std::wstring>& argument
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot write " + toUtf8(path.wstring()) + ", code " +
+                                 std::to_string(GetLastError()));
+    }
+    DWORD written = 0;
+    const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    if (!ok || written != bytes.size()) {
         throw std::runtime_error("cannot write " + toUtf8(path.wstring()));
     }
 }
@@ -236,6 +242,75 @@ std::string readFile(const fs::path& path) {
     return bytes;
 }
 
+bool pathExists(const fs::path& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void createDirectories(const fs::path& path) {
+    const std::wstring text = path.wstring();
+    if (pathExists(text)) {
+        return;
+    }
+    const std::size_t separator = text.find_last_of(L"\\/");
+    if (separator != std::wstring::npos && separator > 0) {
+        const std::wstring parent = text.substr(0, separator);
+        // Never down to a root ("C:", "\\?\C:"), which exists anyway.
+        if (parent.back() != L':' && parent != L"\\\\?") {
+            createDirectories(parent);
+        }
+    }
+    if (!CreateDirectoryW(text.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        throw std::runtime_error("cannot create the folder " + toUtf8(text) + ", code " +
+                                 std::to_string(GetLastError()));
+    }
+}
+
+std::wstring literalPath(const fs::path& path) {
+    std::wstring text = path.wstring();
+    for (wchar_t& c : text) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    if (text.rfind(L"\\\\?\\", 0) == 0) {
+        return text;
+    }
+    if (text.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + text.substr(2);
+    }
+    return L"\\\\?\\" + text;
+}
+
+bool removeTree(const fs::path& path) {
+    const std::wstring text = path.wstring();
+    const DWORD attributes = GetFileAttributesW(text.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    }
+    // Read-only files and folders left by a test would stop the removal.
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        SetFileAttributesW(text.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return DeleteFileW(text.c_str()) != FALSE;
+    }
+    bool removed = true;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        const HANDLE find = FindFirstFileW((text + L"\\*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..") {
+                    removed = removeTree(text + L"\\" + name) && removed;
+                }
+            } while (FindNextFileW(find, &entry));
+            FindClose(find);
+        }
+    }
+    return RemoveDirectoryW(text.c_str()) != FALSE && removed;
+}
+
 std::string toCodePage(const std::wstring& text, UINT codePage) {
     if (text.empty()) {
         return {};
@@ -252,15 +327,19 @@ std::string toUtf8(const std::wstring& text) {
     return toCodePage(text, CP_UTF8);
 }
 
-std::wstring fromUtf8(const std::string& text) {
-    if (text.empty()) {
+std::wstring fromCodePage(const std::string& bytes, UINT codePage) {
+    if (bytes.empty()) {
         return {};
     }
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], n);
     return wide;
+}
+
+std::wstring fromUtf8(const std::string& text) {
+    return fromCodePage(text, CP_UTF8);
 }
 
 std::wstring systemMessage(DWORD code) {
@@ -279,6 +358,11 @@ std::wstring systemMessage(DWORD code) {
         LocalFree(buffer);
     }
     return message;
+}
+
+std::wstring failureText(const std::wstring& context, DWORD code) {
+    const std::wstring message = systemMessage(code);
+    return message.empty() ? context : context + L": " + message;
 }
 
 std::vector<fs::path> logFiles(const fs::path& logsBase) {

@@ -87,18 +87,37 @@ BOOL startProcess(const fs::path& program, std::wstring& commandLine, BOOL inher
 RunResult run(const fs::path& program, const std::vector<std::wstring>& arguments,
               const RunOptions& options = {});
 
-// Files.
+// Files and folders through Win32 calls, which take every path the system takes, the literal
+// "\\?\" form of a long path included. (MinGW's std::filesystem asks the C runtime's stat,
+// which on Windows rejects a path that holds "?" or is longer than MAX_PATH.)
 void writeFile(const fs::path& path, const std::string& bytes);
 std::string readFile(const fs::path& path);
+bool pathExists(const fs::path& path);
+// Creates the folder and the folders above it that are missing; throws on failure.
+void createDirectories(const fs::path& path);
+// The literal form of an absolute path: "\\?\C:\..." ("\\?\UNC\host\..." for a share).
+std::wstring literalPath(const fs::path& path);
+// Removes a file or a folder with everything in it, also below MAX_PATH's reach; links are
+// removed, not followed. False when something could not be removed.
+bool removeTree(const fs::path& path);
 
 // Text conversions for expected output.
 std::string toUtf8(const std::wstring& text);
 std::string toCodePage(const std::wstring& text, UINT codePage);
+std::wstring fromCodePage(const std::string& bytes, UINT codePage);
 std::wstring fromUtf8(const std::string& text);
 
+// The code page of kyrUpdater's standard output (its process locale is Russian_Russia.1251),
+// whatever the system's code pages are. Its log is UTF-8.
+constexpr UINT kUpdaterCodePage = 1251;
+
 // The system's English message for an error code, as FormatMessageW gives it (without
-// one final line feed), or empty when there is none.
+// one final line feed), or empty when there is none: for a code without a message, and for
+// every code on a Windows without English message files (a Russian one, for instance).
 std::wstring systemMessage(DWORD code);
+// The text of kyrUpdater's failure for a context and an error code: the context, ": " and
+// the system's English message; the context alone where the system has no such message.
+std::wstring failureText(const std::wstring& context, DWORD code);
 
 // Every *.log file below base\kyrUpdater, sorted by path.
 std::vector<fs::path> logFiles(const fs::path& logsBase);

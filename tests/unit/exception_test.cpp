@@ -28,10 +28,17 @@ std::wstring fullSystemMessage(DWORD code) {
 } // namespace
 
 TEST(Exception, ComposesContextAndSystemMessage) {
+    // The system's English text for code 2. A Windows without English message files has
+    // none: there the text is the context alone, as for a code without a message.
     const std::wstring m2 = fullSystemMessage(ERROR_FILE_NOT_FOUND);
-    ASSERT_FALSE(m2.empty()) << "the system has no text for code 2";
-    ASSERT_EQ(m2.back(), L'\n');
-    const std::wstring m2WithoutLf = m2.substr(0, m2.size() - 1);
+    std::wstring withContext = L"getAppDir()";
+    std::wstring alone = L"Unknow error";
+    if (!m2.empty()) {
+        ASSERT_EQ(m2.back(), L'\n');
+        const std::wstring m2WithoutLf = m2.substr(0, m2.size() - 1);
+        withContext += L": " + m2WithoutLf;
+        alone = m2WithoutLf;
+    }
 
     struct Case {
         std::wstring context;
@@ -41,8 +48,8 @@ TEST(Exception, ComposesContextAndSystemMessage) {
     const Case cases[] = {
         {L"", 0, L"Unknow error"},
         {L"getAppDir()", 0, L"getAppDir()"},
-        {L"", ERROR_FILE_NOT_FOUND, m2WithoutLf},
-        {L"getAppDir()", ERROR_FILE_NOT_FOUND, L"getAppDir(): " + m2WithoutLf},
+        {L"", ERROR_FILE_NOT_FOUND, alone},
+        {L"getAppDir()", ERROR_FILE_NOT_FOUND, withContext},
         {L"getAppDir()", kNoMessage, L"getAppDir()"},
         {L"", kNoMessage, L"Unknow error"},
     };
@@ -55,7 +62,9 @@ TEST(Exception, ComposesContextAndSystemMessage) {
 TEST(Exception, RemovesOnlyTheFinalLineFeed) {
     // A message ending in CR LF keeps its CR (Windows' texts do; Wine's may not).
     const std::wstring m = fullSystemMessage(ERROR_ACCESS_DENIED);
-    ASSERT_GE(m.size(), 1u);
+    if (m.empty()) {
+        GTEST_SKIP() << "this system has no English text for code 5 (no English message files)";
+    }
     const std::wstring text = Exception(L"C", ERROR_ACCESS_DENIED).text();
     EXPECT_EQ(text, L"C: " + m.substr(0, m.size() - 1));
     if (m.size() >= 2 && m[m.size() - 2] == L'\r') {

@@ -36,7 +36,7 @@ void setReadOnly(const fs::path& path) {
 }
 
 std::string failureLine(const std::wstring& context, DWORD code) {
-    return toUtf8(context + L": " + systemMessage(code));
+    return toUtf8(failureText(context, code));
 }
 
 } // namespace
@@ -111,7 +111,7 @@ TEST(Faults, LockedOldCopyStopsTheRunBeforeAnyRename) {
     EXPECT_EQ(failed.exitCode, 1u);
     const std::wstring oldCopy = (a / L"kyrCore.dll.old").wstring();
     // The text is the system's for the failed removal; ask the system for the code it gives.
-    const auto lines = outputLines(failed.out);
+    const auto lines = reportedLines(failed.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
               install.begin() + waitLines() +
@@ -216,8 +216,8 @@ TEST(Faults, InstallationPathsWithSpacesAndCyrillicLetters) {
                               removeLine(a, L"kyrCore.dll.old"),
                           } +
                           endLines(a);
-    EXPECT_EQ(install.onlyLogMessages(), expected);                   // UTF-8 in the log
-    EXPECT_EQ(r.out, toCodePage(fromUtf8(asOutput(expected)), 1251)); // 1251 on the console
+    EXPECT_EQ(install.onlyLogMessages(), expected); // UTF-8 in the log
+    EXPECT_EQ(r.out, asOutput(expected));           // code page 1251 on standard output
     EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
     EXPECT_EQ(install.serverRecord(defaultExeName()),
               serverRecordOf(a, {(a / defaultExeName()).wstring(), L"/AfterUpdate"}));
@@ -231,8 +231,9 @@ TEST(Faults, ApplicationDirectoryLongerThanMaxPath) {
         deep /= std::wstring(50, static_cast<wchar_t>(L'a' + i));
     }
     ASSERT_GT(deep.wstring().size(), 300u);
-    const fs::path literal = L"\\\\?\\" + deep.wstring();
-    fs::create_directories(literal / L"server" / L"x86");
+    // Set up and checked through Win32 calls, which take the literal form of a long path.
+    const fs::path literal = literalPath(deep);
+    createDirectories(literal / L"server" / L"x86");
     writeFile(literal / L"~kyrCore.dll", "new");
     writeFile(literal / L"kyrCore.dll", "current");
     writeFile(literal / L"server" / L"x86" / L"~kyrLib.dll", "lib");
@@ -243,7 +244,7 @@ TEST(Faults, ApplicationDirectoryLongerThanMaxPath) {
     const RunResult r = install.run({L"--appDir", deep.wstring(), L"--exeName", server});
 
     // Every reported line keeps the plain path.
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     const auto has = [&](const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     };
@@ -253,7 +254,7 @@ TEST(Faults, ApplicationDirectoryLongerThanMaxPath) {
     EXPECT_TRUE(has(removeLine(deep, L"kyrLib.dll"))) << r.out;
     EXPECT_EQ(readFile(literal / L"kyrCore.dll"), "new");
     EXPECT_EQ(readFile(literal / L"server" / L"x86" / L"kyrLib.dll"), "lib");
-    EXPECT_FALSE(fs::exists(literal / L"kyrLib.dll"));
+    EXPECT_FALSE(pathExists(literal / L"kyrLib.dll"));
     // The files are in place; the shell cannot take a working directory this long, so the
     // start fails with a clear text instead of inside the shell.
     EXPECT_EQ(r.exitCode, 1u) << r.out;
@@ -264,10 +265,10 @@ TEST(Faults, LongRelativeApplicationDirectoryIsRefusedNotTakenAsEmpty) {
     Install install;
     const std::wstring relative =
         std::wstring(120, L'r') + L"\\" + std::wstring(120, L's') + L"\\" + std::wstring(120, L't');
-    fs::create_directories(L"\\\\?\\" + (install.appDir() / relative).wstring());
+    createDirectories(literalPath(install.appDir() / relative));
     const RunResult r = install.run({L"--check-updates", L"--appDir", relative});
     EXPECT_EQ(r.exitCode, 1u) << r.out;
-    EXPECT_EQ(outputLines(r.out).back(),
+    EXPECT_EQ(reportedLines(r.out).back(),
               failureLine(relative + L"\\~*", ERROR_FILENAME_EXCED_RANGE));
 }
 
@@ -315,7 +316,7 @@ TEST(Faults, LogFolderThatCannotBeCreatedStopsTheRunBeforeAnythingIsTouched) {
     const RunResult r = install.run();
 
     EXPECT_EQ(r.exitCode, 1u);
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     // The failure names the folder it could not make.
     EXPECT_EQ(lines[0].rfind(toUtf8((install.logsDir() / L"kyrUpdater").wstring()), 0), 0u)
@@ -375,7 +376,7 @@ TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
     const RunResult r = run(app / L"kyrUpdater.exe", {L"--exeName", server.wstring()});
 
     EXPECT_EQ(r.exitCode, 0u) << r.out;
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Update complete");
     EXPECT_EQ(readFile(app / L"kyrCore.dll"), "new");

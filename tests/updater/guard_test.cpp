@@ -115,8 +115,7 @@ TEST(Guard, MutexWithANarrowerAccessListFailsClearly) {
     const RunResult r = install.run({L"--check-updates"});
     CloseHandle(mutex);
     EXPECT_EQ(r.exitCode, 1u);
-    const std::string failure =
-        toUtf8(std::wstring(kGuardMutexName) + L": " + systemMessage(ERROR_ACCESS_DENIED));
+    const std::string failure = toUtf8(failureText(kGuardMutexName, ERROR_ACCESS_DENIED));
     EXPECT_EQ(r.out, asOutput(startLines(install.appDir(), defaultExeName()) +
                               std::vector<std::string>{failure}));
 }

@@ -54,7 +54,7 @@ TEST(ProcessWait, NothingIsRenamedBeforeTheLastMatchingProcessHasEnded) {
     server.end();
     const RunResult r = updater.finish();
     EXPECT_EQ(r.exitCode, 0u) << r.out;
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     const auto stopped = std::find(lines.begin(), lines.end(), "KYR processes stopped");
     const auto firstRename = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
         return l.rfind("Rename ", 0) == 0;

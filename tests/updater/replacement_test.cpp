@@ -214,7 +214,7 @@ TEST(Replacement, AStagedUpdaterReplacesTheRunningOneAndKeepsItUntilTheNextUpdat
     install.install(L"kyrUpdater.exe", L"~kyrUpdater.exe");
     const RunResult next = install.update();
     EXPECT_EQ(next.exitCode, 0u) << next.out;
-    const auto lines = outputLines(next.out);
+    const auto lines = reportedLines(next.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), removeLine(a, L"kyrUpdater.exe.old")),
               lines.end())
         << next.out;

@@ -19,7 +19,7 @@ TEST(Restart, DefaultServerGetsAfterUpdateAndTheApplicationDirectory) {
     const fs::path program = install.appDir() / defaultExeName();
     EXPECT_EQ(install.serverRecord(defaultExeName()),
               serverRecordOf(install.appDir(), {program.wstring(), L"/AfterUpdate"}));
-    EXPECT_EQ(outputLines(r.out).end()[-2],
+    EXPECT_EQ(reportedLines(r.out).end()[-2],
               runLine(install.appDir(), defaultExeName(), "/AfterUpdate"));
 }
 
@@ -57,7 +57,7 @@ TEST(Restart, MissingServerProgramFailsTheRunWithTheShellsText) {
     EXPECT_EQ(r.exitCode, 1u) << r.out;
     const std::string failure = toUtf8((install.appDir() / defaultExeName()).wstring()) +
                                 " /AfterUpdate: The specified file was not found";
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.end()[-2], runLine(install.appDir(), defaultExeName(), "/AfterUpdate"));
     EXPECT_EQ(lines.back(), failure);
@@ -68,6 +68,6 @@ TEST(Restart, MissingServerProgramFailsTheRunWithTheShellsText) {
     // Without parameters the text is the path, a blank and the shell's text.
     const RunResult other = install.run({L"--exeName", L"absent"});
     EXPECT_EQ(other.exitCode, 1u);
-    EXPECT_EQ(outputLines(other.out).back(), toUtf8((install.appDir() / L"absent.exe").wstring()) +
+    EXPECT_EQ(reportedLines(other.out).back(), toUtf8((install.appDir() / L"absent.exe").wstring()) +
                                                  " : The specified file was not found");
 }

@@ -35,10 +35,10 @@ TEST(UpdaterRun, FullRunReportsStartLinesAndUpdateComplete) {
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u) << r.out;
     const auto lines = startLines(install.appDir(), defaultExeName());
-    ASSERT_GE(outputLines(r.out).size(), 4u) << r.out;
+    ASSERT_GE(reportedLines(r.out).size(), 4u) << r.out;
     EXPECT_EQ(r.out.substr(0, asOutput(lines).size()), asOutput(lines));
-    EXPECT_EQ(outputLines(r.out).back(), "Update complete");
-    EXPECT_EQ(install.onlyLogMessages(), outputLines(r.out));
+    EXPECT_EQ(reportedLines(r.out).back(), "Update complete");
+    EXPECT_EQ(install.onlyLogMessages(), reportedLines(r.out));
 }
 
 TEST(UpdaterRun, OptionsShapeTheStartLines) {
@@ -92,12 +92,17 @@ TEST(UpdaterRun, FailureBeforeTheLogIsOpenReachesStandardOutputOnly) {
     install.put(L"logs\\kyrUpdater", "not a folder");
     const RunResult r = install.run({L"--check-updates"});
     EXPECT_EQ(r.exitCode, 1u);
-    const auto lines = outputLines(r.out);
+    const auto lines = reportedLines(r.out);
     ASSERT_EQ(lines.size(), 1u) << r.out;
-    // The text names the folder that could not be made and carries the system's message.
+    // The text names the folder that could not be made and carries the system's message; on
+    // a system without an English text for the code it ends after the folder.
     const std::string folderPrefix = toUtf8((install.logsDir() / L"kyrUpdater").wstring() + L"\\");
     EXPECT_EQ(lines[0].rfind(folderPrefix, 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(": " + toUtf8(systemMessage(ERROR_ALREADY_EXISTS))), std::string::npos)
-        << lines[0];
+    const std::string message = toUtf8(systemMessage(ERROR_ALREADY_EXISTS));
+    if (message.empty()) {
+        EXPECT_EQ(lines[0].find(": "), std::string::npos) << lines[0];
+    } else {
+        EXPECT_NE(lines[0].find(": " + message), std::string::npos) << lines[0];
+    }
     EXPECT_TRUE(install.logs().empty());
 }

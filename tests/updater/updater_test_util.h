@@ -19,13 +19,20 @@ inline std::vector<std::string> startLines(const fs::path& appDir, const std::ws
             "Executable name: " + toUtf8(exeName)};
 }
 
-// Lines as the updater writes them to standard output: each ends in CR LF.
+// Lines (UTF-8, as in the log) as the updater writes them to standard output: in its code
+// page, each ending in CR LF.
 inline std::string asOutput(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& line : lines) {
         out += line + "\r\n";
     }
-    return out;
+    return toCodePage(fromUtf8(out), kUpdaterCodePage);
+}
+
+// The lines of the updater's standard output, in UTF-8 to compare with expected lines and
+// with the log's.
+inline std::vector<std::string> reportedLines(const std::string& out) {
+    return outputLines(toUtf8(fromCodePage(out, kUpdaterCodePage)));
 }
 
 inline std::vector<std::string> operator+(std::vector<std::string> lines,
