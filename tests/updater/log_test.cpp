@@ -66,6 +66,20 @@ TEST(UpdateLog, WithoutALogsFolderTheLogGoesToTheCommonApplicationData) {
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder),
               S_OK);
     const fs::path base = fs::path(folder) / L"KYR" / L"logs";
+    // Wine enforces no access lists; on Windows the folder may have been made by an
+    // administrator's run, and then an ordinary account may not write there. A folder made
+    // and removed at once in the deepest one that exists tells.
+    fs::path writable = base;
+    while (!pathExists(writable) && writable.parent_path() != writable) {
+        writable = writable.parent_path();
+    }
+    const fs::path probe = writable / (L"kyr-probe-" + std::to_wstring(GetCurrentProcessId()));
+    if (!CreateDirectoryW(probe.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        GTEST_SKIP() << "this account may not write in " << toUtf8(writable.wstring())
+                     << " (code " << error << "); run the tests as an administrator";
+    }
+    RemoveDirectoryW(probe.c_str());
     const auto beforeFiles = logFiles(base);
     const std::set<fs::path> existing(beforeFiles.begin(), beforeFiles.end());
 
