@@ -59,6 +59,12 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
         COMMENT "Test kit ${kit_name}.zip"
         VERBATIM)
     add_dependencies(test-kit ${kit_targets})
+
+    # On the build machine: no file of the kit imports what Windows 7 SP1 lacks.
+    add_test(NAME TestKit.importsAvailableOnWindows7
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/kit/check_imports.sh ${CMAKE_OBJDUMP}
+                     ${kit_list})
+    set_tests_properties(TestKit.importsAvailableOnWindows7 PROPERTIES LABELS host)
     return()
 endif()
 
