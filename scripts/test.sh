@@ -4,6 +4,10 @@
 #   - Where the CPU runs 32-bit code: the 32-bit suite in a 64-bit prefix (the updater
 #     runs under WOW64) and in a 32-bit prefix (it does not).
 #   - Always: the same suite built for x86-64, in a 64-bit prefix.
+#   - The test kit for Windows (both builds make one), run from its zip as on Windows:
+#     `cmd /c run-tests.cmd` in a fresh prefix, from a folder whose path has blanks, with a
+#     Cyrillic %TEMP%; the 32-bit kit where the CPU runs 32-bit code, else the x86-64 one.
+#     Only without ctest arguments.
 # Usage: scripts/test.sh [ctest arguments...]   e.g. scripts/test.sh -R Guard
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,6 +16,9 @@ export KYR_BUILD_DIR=$build
 
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
+for target in i686 x64; do
+    cmake --build "$build/$target" --target test-kit >/dev/null
+done
 . "$root/scripts/wine-env.sh"
 
 # A tiny volume that a test fills up, to show that a log that cannot be written switches off
@@ -66,4 +73,21 @@ else
     echo "      checked, and the tests run on the x86-64 build of the same sources only"
 fi
 run_suite x64 "$build/x64" win64 0 "$@"
+
+if [ $# -eq 0 ]; then
+    if kyr_native_32bit; then
+        kit=i686 loader=$(kyr_wine_loader wow64)
+    else
+        kit=x64 loader=$(kyr_wine_loader x64)
+    fi
+    zip=$(ls "$build/$kit"/kyr-tools-*-tests.zip)
+    echo "=== test kit $(basename "$zip"): every suite ==="
+    bash "$root/scripts/run-kit.sh" "$zip" "$kit" "$loader" --cyrillic-temp || status=1
+    # A kit folder that cannot be written: the results go below that %TEMP%.
+    echo "=== test kit $(basename "$zip"): read-only, two suites ==="
+    bash "$root/scripts/run-kit.sh" "$zip" "$kit-read-only" "$loader" --cyrillic-temp \
+        --read-only updaterUnitTests launcherRunTests || status=1
+else
+    echo "note: with ctest arguments the test kit is not run"
+fi
 exit $status
