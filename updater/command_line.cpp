@@ -98,7 +98,7 @@ std::vector<std::wstring> processArguments() {
     return arguments;
 }
 
-std::wstring ownDirectory() {
+std::wstring ownModulePath() {
     // A path longer than the classic 260 characters is truncated silently by a short
     // buffer, and its parent would be a wrong directory: grow the buffer until it fits.
     std::wstring buffer(261, L'\0');
@@ -110,14 +110,17 @@ std::wstring ownDirectory() {
         }
         if (length < size) {
             buffer.resize(length);
-            break;
+            return buffer;
         }
         if (size >= 32768) {
             throw Exception(L"getAppDir()", ERROR_INSUFFICIENT_BUFFER);
         }
         buffer.assign(std::min<DWORD>(size * 4, 32768), L'\0');
     }
-    return std::filesystem::path(buffer).parent_path().wstring();
+}
+
+std::wstring ownDirectory() {
+    return std::filesystem::path(ownModulePath()).parent_path().wstring();
 }
 
 bool runsUnderWow64() {

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "command_line.h"
+#include "file_system.h"
 #include "instance_guard.h"
 #include "process_wait.h"
 #include "report.h"
@@ -27,7 +28,10 @@ int runSequence() {
 
     InstanceGuard guard = takeInstanceGuard();
 
-    const ScanResult scan = scanStagedFiles(settings.appDir);
+    // Made absolute and canonical once: every path the system is handed is built from this,
+    // in its literal form; the lines reported keep the directory as given.
+    const FilePath appDir = resolvePath(settings.appDir);
+    const ScanResult scan = scanStagedFiles(appDir);
     if (settings.checkUpdates) {
         // The guard is left to the system, which releases it when the process ends.
         return scan.staged.empty() ? 0 : 1;
@@ -41,7 +45,7 @@ int runSequence() {
     }
 
     replaceStagedFiles(scan.staged, settings.keepOld);
-    removeSupersededFiles(settings.appDir);
+    removeSupersededFiles(appDir);
     restartServer(settings.appDir, settings.exeName, settings.defaultName);
 
     reportLine(L"Update complete");

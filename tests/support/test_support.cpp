@@ -58,17 +58,42 @@ TempDir::TempDir(const std::wstring& hint) {
     }
 }
 
+namespace {
+
+// Removes a folder with everything in it through Win32 in the literal "\\?\" form, which
+// also takes names that end in a dot or a blank and paths of any length (the standard
+// library's removal on MinGW takes neither). Links are removed, never followed.
+void removeTree(const std::wstring& literal) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((literal + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = literal + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            if (folder) {
+                removeTree(path);
+            } else if (!DeleteFileW(path.c_str())) {
+                RemoveDirectoryW(path.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(literal.c_str());
+}
+
+} // namespace
+
 TempDir::~TempDir() {
     if (GetEnvironmentVariableW(L"KYR_KEEP_TEMP", nullptr, 0) > 0) {
         return;
     }
-    std::error_code ec;
-    // Read-only files left by a test would stop the removal.
-    for (auto it = fs::recursive_directory_iterator(path_, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    fs::remove_all(path_, ec);
+    removeTree(L"\\\\?\\" + path_.wstring());
 }
 
 std::wstring quoteArgument(const std::wstring& argument) {
@@ -342,6 +367,76 @@ bool underWow64() {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     return wow64 != FALSE;
+}
+
+namespace {
+
+// The Unix path of a Windows path under Wine; empty elsewhere. The last element is taken as
+// it is named, never resolved.
+std::wstring unixPathOf(const fs::path& path) {
+    using UnixNameFn = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!unixName) {
+        return {};
+    }
+    char* folder = unixName(path.parent_path().c_str());
+    if (!folder) {
+        return {};
+    }
+    const std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
+    HeapFree(GetProcessHeap(), 0, folder);
+    return unix;
+}
+
+bool isLink(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+} // namespace
+
+bool linkDirectory(const fs::path& link, const fs::path& target) {
+    RunOptions quiet;
+    quiet.timeoutMs = 30000;
+    // Windows: a junction, which needs no administrator rights.
+    wchar_t system[MAX_PATH] = {};
+    if (GetSystemDirectoryW(system, MAX_PATH) > 0 &&
+        run(fs::path(system) / L"cmd.exe",
+            {L"/c", L"mklink", L"/J", link.wstring(), target.wstring()}, quiet)
+                .exitCode == 0 &&
+        isLink(link)) {
+        return true;
+    }
+    // Wine makes no junction, but shows a Unix symbolic link as a reparse point.
+    const std::wstring unixLink = unixPathOf(link);
+    const std::wstring unixTarget = unixPathOf(target);
+    if (unixLink.empty() || unixTarget.empty()) {
+        return false;
+    }
+    // Wine does not wait for a Unix program it starts: the link shows up a little later.
+    run(L"Z:\\bin\\ln", {L"-s", unixTarget, unixLink}, quiet);
+    for (int waited = 0; waited < 100 && !isLink(link); ++waited) {
+        Sleep(50);
+    }
+    return isLink(link);
+}
+
+void removeLink(const fs::path& link) {
+    // Under Wine, RemoveDirectoryW on a Unix symbolic link removes an empty target instead:
+    // such a link goes through Unix.
+    const std::wstring unixLink = unixPathOf(link);
+    if (unixLink.empty()) {
+        RemoveDirectoryW(link.c_str());
+        return;
+    }
+    RunOptions quiet;
+    quiet.timeoutMs = 30000;
+    run(L"Z:\\bin\\rm", {L"-f", L"--", unixLink}, quiet);
+    for (int waited = 0; waited < 100 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+         ++waited) {
+        Sleep(50);
+    }
 }
 
 } // namespace kyrtest
