@@ -236,3 +236,40 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     ASSERT_TRUE(started.ended(15000)) << "the key did not end the wait";
     EXPECT_EQ(started.exitCode(), 1u);
 }
+
+TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
+    // As a double-click in Explorer starts it: a new console window with nobody else in it,
+    // and standard output on that console.
+    RunOptions probe;
+    probe.creationFlags = CREATE_NEW_CONSOLE;
+    probe.timeoutMs = 15000;
+    if (run(builtProgram(L"consoleParent.exe"), {L"--has-console-window"}, probe).exitCode != 1) {
+        GTEST_SKIP() << "a new console has no window here (Wine without a display)";
+    }
+    LauncherInstall install;
+    RunOptions options;
+    options.creationFlags = CREATE_NEW_CONSOLE;
+    options.captureOutput = false;
+    Child launcher(install.launcher(), {}, options);
+
+    ForeignConsole console;
+    SHORT width = 80;
+    std::vector<std::wstring> rows;
+    const bool prompted = eventually([&] {
+        if (!console.attach(launcher.pid())) {
+            return false;
+        }
+        rows = console.rows(&width);
+        return !rows.empty() && rows.back() == kPrompt;
+    });
+    ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
+    EXPECT_EQ(joined(rows),
+              joined(screenRows(noLibraryReport(install) + std::vector<std::wstring>{L"", kPrompt},
+                                width)));
+    EXPECT_FALSE(launcher.wait(1000)) << "the launcher did not wait for a key";
+    console.typeKey(L'x');
+    ASSERT_TRUE(launcher.wait(15000)) << "the key did not end the wait";
+    DWORD code = 0;
+    GetExitCodeProcess(launcher.handle(), &code);
+    EXPECT_EQ(code, 1u);
+}
