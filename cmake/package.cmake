@@ -71,6 +71,9 @@ if(KYR_SIGN_PKCS12)
                 -DKYR_SIGN_TIMESTAMP_URL=${KYR_SIGN_TIMESTAMP_URL}
                 -DKYR_OSSLSIGNCODE=${KYR_OSSLSIGNCODE})
 endif()
+# A build folder that CPack once configured keeps its CPackConfig.cmake, and CMake then
+# reserves the name "package" for CPack: those files are left over from before.
+file(REMOVE ${PROJECT_BINARY_DIR}/CPackConfig.cmake ${PROJECT_BINARY_DIR}/CPackSourceConfig.cmake)
 add_custom_target(package
     COMMAND ${CMAKE_COMMAND} -DKYR_PACKAGE_DIR=${PROJECT_BINARY_DIR}
             -DKYR_PACKAGE_NAME=${KYR_PACKAGE_FILE_NAME} ${KYR_PACKAGE_TOOLS} ${signing}

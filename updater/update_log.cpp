@@ -56,11 +56,16 @@ std::vector<std::wstring> elementsOf(const std::filesystem::path& relative) {
     return elements;
 }
 
-// Makes sure that each level below the base is a folder, creating the missing ones. In a
-// guarded folder a level that is a reparse point is refused, and the first level gets the
-// protected access list when it has to be created. Returns the folder reached.
+// Makes sure that each level below the base is a folder, creating the missing ones; a
+// failure names the whole folder that was to be made. In a guarded folder a level that is a
+// reparse point is refused, named itself, and the first level gets the protected access
+// list when it has to be created. Returns the folder made.
 std::filesystem::path makeFolders(const std::filesystem::path& base,
                                   const std::vector<std::wstring>& levels, bool guarded) {
+    std::filesystem::path target = base;
+    for (const std::wstring& level : levels) {
+        target /= level;
+    }
     std::filesystem::path folder = base;
     for (std::size_t i = 0; i < levels.size(); ++i) {
         folder /= levels[i];
@@ -71,18 +76,18 @@ std::filesystem::path makeFolders(const std::filesystem::path& base,
                                 : CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS
                                                                               : GetLastError();
             if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
-                throw Exception(folder.wstring(), error);
+                throw Exception(target.wstring(), error);
             }
             attributes = GetFileAttributesW(literal.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES) {
-                throwLastError(folder.wstring());
+                throwLastError(target.wstring());
             }
         }
         if (guarded && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             throw Exception(folder.wstring(), kReparsePointEncountered);
         }
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            throw Exception(folder.wstring(), ERROR_ALREADY_EXISTS);
+            throw Exception(target.wstring(), ERROR_ALREADY_EXISTS);
         }
     }
     return folder;

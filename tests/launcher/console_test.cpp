@@ -124,6 +124,19 @@ template <typename Condition> bool eventually(Condition condition, DWORD timeout
     }
 }
 
+// Attaches to the console of the process until its last row is the prompt, or about 15
+// seconds passed; rows and width are the screen as last read.
+bool awaitPrompt(ForeignConsole& console, DWORD pid, std::vector<std::wstring>& rows,
+                 SHORT& width) {
+    return eventually([&] {
+        if (!console.attach(pid)) {
+            return false;
+        }
+        rows = console.rows(&width);
+        return !rows.empty() && rows.back() == kPrompt;
+    });
+}
+
 // The launcher started by consoleParent.exe, which records its process id.
 class LauncherUnderParent {
 public:
@@ -215,13 +228,7 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     ForeignConsole console;
     SHORT width = 80;
     std::vector<std::wstring> rows;
-    const bool prompted = eventually([&] {
-        if (!console.attach(started.pid())) {
-            return false;
-        }
-        rows = console.rows(&width);
-        return !rows.empty() && rows.back() == kPrompt;
-    });
+    const bool prompted = awaitPrompt(console, started.pid(), rows, width);
     if (!prompted && started.ended(0)) {
         FAIL() << "the launcher ended with " << started.exitCode() << " without a prompt; screen:\n"
                << joined(rows);
@@ -255,13 +262,7 @@ TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
     ForeignConsole console;
     SHORT width = 80;
     std::vector<std::wstring> rows;
-    const bool prompted = eventually([&] {
-        if (!console.attach(launcher.pid())) {
-            return false;
-        }
-        rows = console.rows(&width);
-        return !rows.empty() && rows.back() == kPrompt;
-    });
+    const bool prompted = awaitPrompt(console, launcher.pid(), rows, width);
     ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
     EXPECT_EQ(joined(rows),
               joined(screenRows(noLibraryReport(install) + std::vector<std::wstring>{L"", kPrompt},
