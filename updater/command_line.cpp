@@ -1,6 +1,8 @@
 #include "command_line.h"
 
 #include "support/exception.h"
+#include "support/system_function.h"
+#include "support/unique_handle.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -81,21 +83,11 @@ RunSettings normaliseSettings(const CommandLineOptions& options, const std::wstr
 
 std::vector<std::wstring> processArguments() {
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const UniqueLocalMemory<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!argv) {
         throwLastError(L"CommandLineToArgvW");
     }
-    std::vector<std::wstring> arguments;
-    try {
-        for (int i = 1; i < count; ++i) {
-            arguments.emplace_back(argv[i]);
-        }
-    } catch (...) {
-        LocalFree(argv);
-        throw;
-    }
-    LocalFree(argv);
-    return arguments;
+    return std::vector<std::wstring>(argv.get() + std::min(count, 1), argv.get() + count);
 }
 
 std::wstring ownModulePath() {
@@ -124,10 +116,8 @@ std::wstring ownDirectory() {
 }
 
 bool runsUnderWow64() {
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    const HMODULE kernel32 = GetModuleHandleA("kernel32");
-    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "IsWow64Process")));
+    const auto isWow64Process =
+        systemFunction<decltype(&IsWow64Process)>(L"kernel32", "IsWow64Process");
     if (!isWow64Process) {
         return false;
     }

@@ -1,24 +1,13 @@
 #include "dll_search.h"
 
-namespace {
-
-// An optional function of a system library, or null where this Windows lacks it.
-template <typename Function>
-Function lookUp(const wchar_t* library, const char* name) {
-    const HMODULE module = GetModuleHandleW(library);
-    return module ? reinterpret_cast<Function>(
-                        reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
-}
-
-} // namespace
+#include "support/system_function.h"
 
 DllSearchFunctions systemDllSearchFunctions() {
     DllSearchFunctions functions;
-    functions.setDefaultDllDirectories = lookUp<decltype(&SetDefaultDllDirectories)>(
+    functions.setDefaultDllDirectories = systemFunction<decltype(&SetDefaultDllDirectories)>(
         L"kernel32", "SetDefaultDllDirectories");
     functions.setDllDirectory =
-        lookUp<decltype(&SetDllDirectoryW)>(L"kernel32", "SetDllDirectoryW");
+        systemFunction<decltype(&SetDllDirectoryW)>(L"kernel32", "SetDllDirectoryW");
     return functions;
 }
 

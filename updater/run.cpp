@@ -11,7 +11,6 @@
 #include "support/process_locale.h"
 #include "update_log.h"
 
-#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -27,6 +26,10 @@ int runSequence() {
     reportLine(L"Executable name: " + settings.exeName);
 
     InstanceGuard guard = takeInstanceGuard();
+    if (!guard.held()) {
+        reportLine(L"Updater already running, exit");
+        return 0;
+    }
 
     // Made absolute and canonical once: every path the system is handed is built from this,
     // in its literal form; the lines reported keep the directory as given.
@@ -60,10 +63,10 @@ int runUpdater() {
         return runSequence();
     } catch (const Exception& failure) {
         reportLine(failure.text());
-        std::exit(1);
+        return 1;
     } catch (const std::exception& failure) {
         std::cout << failure.what() << std::endl;
         writeLog(L"Error! C++ std::exception");
-        std::exit(1);
+        return 1;
     }
 }

@@ -124,6 +124,79 @@ private:
     UniqueFileHandle image_;
 };
 
+// The installed names that one directory's staged files replace.
+struct DirectoryTargets {
+    FilePath dir;
+    std::vector<std::wstring> names;
+};
+
+// Probe: every target must be readable or absent before any file changes.
+std::vector<DirectoryTargets> probeTargets(const StagedLists& staged) {
+    std::vector<DirectoryTargets> targets;
+    for (const auto& [dir, names] : staged) {
+        DirectoryTargets dirTargets{dir, {}};
+        for (const std::wstring& name : names) {
+            const std::wstring target = name.substr(1);
+            if (target.empty()) {
+                // A file named only "~" replaces nothing; it goes with the leftovers.
+                continue;
+            }
+            pathExists(dir / target);
+            dirTargets.names.push_back(target);
+        }
+        targets.push_back(std::move(dirTargets));
+    }
+    return targets;
+}
+
+// Renames: the installed file aside to its old copy, the staged file into its place.
+// Returns the old copies made.
+std::vector<FilePath> renameIntoPlace(const std::vector<DirectoryTargets>& targets) {
+    std::vector<FilePath> oldCopies;
+    for (const auto& [dir, names] : targets) {
+        for (const std::wstring& target : names) {
+            const FilePath installed = dir / target;
+            const FilePath stagedPath = dir / (L"~" + target);
+            if (pathExists(installed)) {
+                const FilePath oldCopy = dir / (target + L".old");
+                if (pathExists(oldCopy)) {
+                    reportLine(L"Remove " + oldCopy.shown);
+                    removePath(oldCopy);
+                }
+                reportLine(L"Rename " + installed.shown + L" to " + oldCopy.shown);
+                renamePath(installed, oldCopy);
+                oldCopies.push_back(oldCopy);
+            }
+            reportLine(L"Rename " + stagedPath.shown + L" to " + installed.shown);
+            renamePath(stagedPath, installed);
+        }
+    }
+    return oldCopies;
+}
+
+// Leftovers: staged files still there after the renames.
+void removeLeftovers(const StagedLists& staged) {
+    for (const auto& [dir, names] : staged) {
+        for (const std::wstring& name : names) {
+            const FilePath stagedPath = dir / name;
+            if (pathExists(stagedPath)) {
+                reportLine(L"Remove " + stagedPath.shown);
+                removePath(stagedPath);
+            }
+        }
+    }
+}
+
+// Old copies: removed, except the running updater's own.
+void removeOldCopies(const std::vector<FilePath>& oldCopies, const RunningImage& self) {
+    for (const FilePath& oldCopy : oldCopies) {
+        if (pathExists(oldCopy) && !self.is(oldCopy)) {
+            reportLine(L"Remove " + oldCopy.shown);
+            removePath(oldCopy);
+        }
+    }
+}
+
 } // namespace
 
 int stopGroupsOfStagedName(const std::wstring& stagedName) {
@@ -145,65 +218,13 @@ ScanResult scanStagedFiles(const FilePath& appDir) {
 }
 
 void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
-    // Probe: every target must be readable or absent before any file changes.
-    std::vector<std::pair<FilePath, std::vector<std::wstring>>> targets;
-    for (const auto& [dir, names] : staged) {
-        std::vector<std::wstring> dirTargets;
-        for (const std::wstring& name : names) {
-            const std::wstring target = name.substr(1);
-            if (target.empty()) {
-                // A file named only "~" replaces nothing; it goes with the leftovers.
-                continue;
-            }
-            pathExists(dir / target);
-            dirTargets.push_back(target);
-        }
-        targets.emplace_back(dir, std::move(dirTargets));
-    }
-
+    const std::vector<DirectoryTargets> targets = probeTargets(staged);
     // Taken before the renames: afterwards the updater's own path may name its successor.
     const RunningImage self;
-
-    // Renames: the installed file aside to its old copy, the staged file into its place.
-    std::vector<FilePath> oldCopies;
-    for (const auto& [dir, dirTargets] : targets) {
-        for (const std::wstring& target : dirTargets) {
-            const FilePath installed = dir / target;
-            const FilePath stagedPath = dir / (L"~" + target);
-            if (pathExists(installed)) {
-                const FilePath oldCopy = dir / (target + L".old");
-                if (pathExists(oldCopy)) {
-                    reportLine(L"Remove " + oldCopy.shown);
-                    removePath(oldCopy);
-                }
-                reportLine(L"Rename " + installed.shown + L" to " + oldCopy.shown);
-                renamePath(installed, oldCopy);
-                oldCopies.push_back(oldCopy);
-            }
-            reportLine(L"Rename " + stagedPath.shown + L" to " + installed.shown);
-            renamePath(stagedPath, installed);
-        }
-    }
-
-    // Leftovers: staged files still there after the renames.
-    for (const auto& [dir, names] : staged) {
-        for (const std::wstring& name : names) {
-            const FilePath stagedPath = dir / name;
-            if (pathExists(stagedPath)) {
-                reportLine(L"Remove " + stagedPath.shown);
-                removePath(stagedPath);
-            }
-        }
-    }
-
-    if (keepOld) {
-        return;
-    }
-    for (const FilePath& oldCopy : oldCopies) {
-        if (pathExists(oldCopy) && !self.is(oldCopy)) {
-            reportLine(L"Remove " + oldCopy.shown);
-            removePath(oldCopy);
-        }
+    const std::vector<FilePath> oldCopies = renameIntoPlace(targets);
+    removeLeftovers(staged);
+    if (!keepOld) {
+        removeOldCopies(oldCopies, self);
     }
 }
 

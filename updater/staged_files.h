@@ -6,16 +6,10 @@
 #pragma once
 
 #include "file_system.h"
+#include "stop_groups.h"
 
 #include <string>
 #include <vector>
-
-// Stop groups: which processes must have ended before a staged file may be replaced.
-enum StopGroup : int {
-    kApplicationProcesses = 1,
-    kServerProcesses = 2,
-    kAllProcesses = kApplicationProcesses | kServerProcesses,
-};
 
 // A scanned directory and the names of the staged files found there (with their "~"), in
 // the order the listing returned them.

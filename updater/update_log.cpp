@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "file_system.h"
 #include "support/exception.h"
+#include "support/system_function.h"
 #include "support/unique_handle.h"
 
 #include <windows.h>
@@ -25,11 +26,11 @@ constexpr DWORD kReparsePointEncountered = 4395;
 HANDLE logHandle = INVALID_HANDLE_VALUE;
 std::filesystem::path openedPath;
 
-// The most precise clock the system offers, looked up once (Windows 8 and later).
+// The most precise clock the system offers, looked up once (Windows 8 and later); it has
+// the signature of the older GetSystemTimeAsFileTime.
 void currentFileTime(FILETIME* now) {
-    using PreciseFn = void(WINAPI*)(LPFILETIME);
-    static const PreciseFn precise = reinterpret_cast<PreciseFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetSystemTimePreciseAsFileTime")));
+    static const auto precise = systemFunction<decltype(&GetSystemTimeAsFileTime)>(
+        L"kernel32", "GetSystemTimePreciseAsFileTime");
     if (precise) {
         precise(now);
     } else {
@@ -152,10 +153,6 @@ bool writeAll(const char* data, std::size_t size) {
     return true;
 }
 
-struct LocalFreeDeleter {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
 } // namespace
 
 const wchar_t* const kMachineLogFolderSddl =
@@ -167,7 +164,7 @@ DWORD createProtectedFolder(const std::wstring& literalPath) {
                                                               SDDL_REVISION_1, &raw, nullptr)) {
         return GetLastError();
     }
-    const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+    const UniqueLocalMemory<void> descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     return CreateDirectoryW(literalPath.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
 }
