@@ -6,6 +6,14 @@ if(MINGW)
     # quicker (the launcher's own start-up is mostly mapping its image).
     add_link_options($<$<CONFIG:Release>:-s>)
     add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+    # Reproducible programs: the same source gives the same bytes wherever and whenever it is
+    # built. No link time in the PE header, and file names in the code (__FILE__, assertion
+    # texts, debug information) relative to the source or build folder. The build folder
+    # comes last: GCC tries the last mapping first, and it may lie inside the source folder.
+    add_link_options(-Wl,--no-insert-timestamp)
+    add_compile_options(
+        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>"
+        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>")
     # Wide entry points (wmain, wWinMain).
     set(KYR_UNICODE_ENTRY_FLAG -municode)
     add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)

@@ -1,16 +1,11 @@
 # Windows resources of the programs: the application manifest and the version resource of
 # both, and the icon of kyrServer. The sources are in resources/; the version numbers come
-# from the project version through a generated header.
+# from the release's version (cmake/version.cmake) through a generated header.
 enable_language(RC)
 
 set(KYR_RESOURCE_DIR ${PROJECT_SOURCE_DIR}/resources)
 set(KYR_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 
-if(PROJECT_VERSION_TWEAK STREQUAL "")
-    set(KYR_VERSION_TWEAK 0)
-else()
-    set(KYR_VERSION_TWEAK ${PROJECT_VERSION_TWEAK})
-endif()
 configure_file(${KYR_RESOURCE_DIR}/version.h.in ${KYR_GENERATED_DIR}/kyr_version.h @ONLY)
 
 # kyr_add_resources(target script [files...]): compiles resources/<script> into the target.

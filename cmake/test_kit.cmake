@@ -4,6 +4,9 @@
 # holds every test program, the programs and fixtures they run (laid out as in bin/, where
 # the tests look for them beside themselves) and run-tests.cmd, which runs every suite.
 #
+# SHA256SUMS in the build folder gets the kit's line beside the package's
+# (cmake/sha256sums.cmake).
+#
 # Included by the project (configure time), and run by the target as a script (build time)
 # to stage the folder and pack it.
 
@@ -13,7 +16,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     else()
         set(kit_platform win64)
     endif()
-    set(kit_name kyr-tools-${PROJECT_VERSION}-${kit_platform}-tests)
+    set(kit_name kyr-tools-${KYR_VERSION_TEXT}-${kit_platform}-tests)
 
     # Every test program, and every target it depends on: the programs under test and the
     # fixtures, also through custom targets that only group others (coreLibraries).
@@ -47,7 +50,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
         COMMAND ${CMAKE_COMMAND}
                 "-DKIT_NAME=${kit_name}"
                 "-DKIT_PLATFORM=${kit_platform}"
-                "-DKIT_VERSION=${PROJECT_VERSION}"
+                "-DKIT_VERSION=${KYR_VERSION_TEXT}"
                 "-DKIT_SUITES=${kit_suite_words}"
                 "-DKIT_FILES=${kit_list}"
                 "-DKIT_BIN=${CMAKE_BINARY_DIR}/bin"
@@ -55,7 +58,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
                 "-DKIT_STAGE=${CMAKE_BINARY_DIR}/test-kit"
                 "-DKIT_ZIP=${CMAKE_BINARY_DIR}/${kit_name}.zip"
                 -P ${CMAKE_CURRENT_LIST_FILE}
-        BYPRODUCTS ${CMAKE_BINARY_DIR}/${kit_name}.zip
+        BYPRODUCTS ${CMAKE_BINARY_DIR}/${kit_name}.zip ${CMAKE_BINARY_DIR}/SHA256SUMS
         COMMENT "Test kit ${kit_name}.zip"
         VERBATIM)
     add_dependencies(test-kit ${kit_targets})
@@ -99,3 +102,6 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${KIT_ZIP} --format=zip ${KIT
 if(NOT packed EQUAL 0)
     message(FATAL_ERROR "test kit: packing ${KIT_ZIP} failed")
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
+get_filename_component(published ${KIT_ZIP} DIRECTORY)
+kyr_write_sha256sums(${published}/SHA256SUMS ${KIT_ZIP})

@@ -73,3 +73,26 @@ bool reopenStdStreams() {
     std::ios::sync_with_stdio(true);
     return true;
 }
+
+bool waitsForKey(bool consoleCreated, unsigned long consoleProcesses, bool outputIsConsole,
+                 bool interactiveSession) {
+    if (!interactiveSession) {
+        return false;
+    }
+    return consoleCreated || (consoleProcesses == 1 && outputIsConsole);
+}
+
+unsigned long consoleProcessCount() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2);
+}
+
+bool outputIsConsole() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
+}
+
+bool interactiveSession() {
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0;
+}

@@ -14,3 +14,20 @@ bool acquireConsole();
 // Connects the C runtime's standard output and standard error, and the standard library
 // streams above them, to the process's console.
 bool reopenStdStreams();
+
+// Whether a failure report is followed by "Press any key to exit." and a wait for a key:
+// only where the console would close with the launcher before anybody could read it (a
+// console the launcher had to create, or a window of its own as a double-click in Explorer
+// gives it, with the report shown there), and never in a session where nobody can press a
+// key (session 0: services).
+bool waitsForKey(bool consoleCreated, unsigned long consoleProcesses, bool outputIsConsole,
+                 bool interactiveSession);
+
+// The number of processes attached to this process's console (0 when it has none).
+unsigned long consoleProcessCount();
+
+// Whether standard output is written to a console (not redirected to a file or pipe).
+bool outputIsConsole();
+
+// Whether the process runs in an interactive session, that is not in session 0.
+bool interactiveSession();

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "structured_exceptions.h"
 
+#include <windows.h>
 #include <conio.h>
 
 #include <climits>
@@ -27,6 +28,9 @@ struct Run {
     // Outside the protected region: the code after the handlers must see whether an entry
     // was obtained.
     ServerMainFn entry = nullptr;
+    // The processes on the launcher's console as it was started (1: a console of its own),
+    // read before anything else could attach to it.
+    unsigned long consoleProcesses = consoleProcessCount();
 };
 
 std::wstring widen(const char* text) {
@@ -57,13 +61,15 @@ std::wstring writable(const std::wstring& text) {
     return result;
 }
 
-// The load log on the console; when the console is a new one of this process alone, the
+// The load log on the console; when the console is one that closes with the launcher, the
 // user gets a chance to read it before it disappears.
-void showFailureReport(const std::wstring& report) {
-    bool waitForKey = false;
+void showFailureReport(const std::wstring& report, unsigned long consoleProcesses) {
+    bool created = false;
     if (!consoleAvailable()) {
-        waitForKey = acquireConsole();
+        created = acquireConsole();
     }
+    const bool waitForKey =
+        waitsForKey(created, consoleProcesses, outputIsConsole(), interactiveSession());
     std::wcout << writable(report);
     if (waitForKey) {
         std::wcout << std::endl << L"Press any key to exit." << std::flush;
@@ -76,7 +82,7 @@ int endAfterFailure(Run& run) {
     if (!run.entry) {
         const std::wstring report = run.loadLog.str();
         if (!report.empty()) {
-            showFailureReport(report);
+            showFailureReport(report, run.consoleProcesses);
         }
     }
     return 1;
@@ -100,9 +106,15 @@ int protectedRun(void* context) {
     return endAfterFailure(run);
 }
 
-// A structured exception on the launcher's thread counts as "any other exception".
+// A structured exception on the launcher's thread counts as "any other exception". Once
+// the server's entry was obtained, the server's own code failed and the process may be
+// corrupted: it ends at once, without the C runtime's exit, which would run atexit handlers
+// and the libraries' detach code in it.
 int afterStructuredException(void* context) {
     Run& run = *static_cast<Run*>(context);
+    if (run.entry) {
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
     logError(run, L"unhandled exception");
     return endAfterFailure(run);
 }

@@ -1,5 +1,7 @@
 #include "path_status.h"
 
+#include <memory>
+
 namespace {
 
 PathStatus fromAttributes(DWORD attributes) {
@@ -8,6 +10,15 @@ PathStatus fromAttributes(DWORD attributes) {
                                                           : PathStatus::Type::regular;
     return status;
 }
+
+// Closes a file handle when it goes, keeping the thread's last error.
+struct FileCloser {
+    void operator()(HANDLE file) const {
+        const DWORD lastError = GetLastError();
+        CloseHandle(file);
+        SetLastError(lastError);
+    }
+};
 
 PathStatus failed() {
     PathStatus status;
@@ -26,15 +37,14 @@ PathStatus pathStatus(const std::wstring& path) {
         return fromAttributes(data.dwFileAttributes);
     }
     // A link: opening it (without any access right) reaches its target.
-    const HANDLE target =
+    const HANDLE opened =
         CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (target == INVALID_HANDLE_VALUE) {
+    if (opened == INVALID_HANDLE_VALUE) {
         return failed();
     }
+    const std::unique_ptr<void, FileCloser> target(opened);
     BY_HANDLE_FILE_INFORMATION info{};
-    const BOOL known = GetFileInformationByHandle(target, &info);
-    const PathStatus status = known ? fromAttributes(info.dwFileAttributes) : failed();
-    CloseHandle(target);
-    return status;
+    return GetFileInformationByHandle(target.get(), &info) ? fromAttributes(info.dwFileAttributes)
+                                                          : failed();
 }

@@ -19,6 +19,12 @@ have_cmd xauth || need+=(xauth)
 have_pkg wine32:i386 || need+=(wine32:i386)
 have_cmd wine || need+=(wine)
 have_pkg wine64 || need+=(wine64)
+# The release: a reproducible zip, Authenticode signatures, and the tools its tests use.
+have_cmd zip || need+=(zip)
+have_cmd unzip || need+=(unzip)
+have_cmd osslsigncode || need+=(osslsigncode)
+have_cmd openssl || need+=(openssl)
+have_cmd strings || need+=(binutils)
 
 if [ ${#need[@]} -eq 0 ]; then
     echo "setup: all tools present"

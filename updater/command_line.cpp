@@ -1,6 +1,8 @@
 #include "command_line.h"
 
 #include "support/exception.h"
+#include "support/system_function.h"
+#include "support/unique_handle.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -81,24 +83,14 @@ RunSettings normaliseSettings(const CommandLineOptions& options, const std::wstr
 
 std::vector<std::wstring> processArguments() {
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const UniqueLocalMemory<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!argv) {
         throwLastError(L"CommandLineToArgvW");
     }
-    std::vector<std::wstring> arguments;
-    try {
-        for (int i = 1; i < count; ++i) {
-            arguments.emplace_back(argv[i]);
-        }
-    } catch (...) {
-        LocalFree(argv);
-        throw;
-    }
-    LocalFree(argv);
-    return arguments;
+    return std::vector<std::wstring>(argv.get() + std::min(count, 1), argv.get() + count);
 }
 
-std::wstring ownDirectory() {
+std::wstring ownModulePath() {
     // A path longer than the classic 260 characters is truncated silently by a short
     // buffer, and its parent would be a wrong directory: grow the buffer until it fits.
     std::wstring buffer(261, L'\0');
@@ -110,21 +102,22 @@ std::wstring ownDirectory() {
         }
         if (length < size) {
             buffer.resize(length);
-            break;
+            return buffer;
         }
         if (size >= 32768) {
             throw Exception(L"getAppDir()", ERROR_INSUFFICIENT_BUFFER);
         }
         buffer.assign(std::min<DWORD>(size * 4, 32768), L'\0');
     }
-    return std::filesystem::path(buffer).parent_path().wstring();
+}
+
+std::wstring ownDirectory() {
+    return std::filesystem::path(ownModulePath()).parent_path().wstring();
 }
 
 bool runsUnderWow64() {
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    const HMODULE kernel32 = GetModuleHandleA("kernel32");
-    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "IsWow64Process")));
+    const auto isWow64Process =
+        systemFunction<decltype(&IsWow64Process)>(L"kernel32", "IsWow64Process");
     if (!isWow64Process) {
         return false;
     }

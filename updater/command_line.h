@@ -42,6 +42,10 @@ RunSettings normaliseSettings(const CommandLineOptions& options, const std::wstr
 // The process's arguments after the program path (GetCommandLineW, CommandLineToArgvW).
 std::vector<std::wstring> processArguments();
 
+// The full path of the updater's own executable. Throws Exception "getAppDir()" when it
+// cannot be read.
+std::wstring ownModulePath();
+
 // The directory of the updater's own executable, without a trailing backslash (the root
 // of a drive keeps its backslash). Throws Exception "getAppDir()" when it cannot be read.
 std::wstring ownDirectory();

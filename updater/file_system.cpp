@@ -1,7 +1,7 @@
 #include "file_system.h"
 
-#include "support/exception.h"
 #include "paths.h"
+#include "support/exception.h"
 #include "support/unique_handle.h"
 
 #include <filesystem>
@@ -9,46 +9,18 @@
 
 namespace {
 
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
-// Whether a path may be written in the "\\?\" form, which the system takes literally: it
-// must be absolute and hold no "." or ".." element, which only the plain form resolves.
-bool hasLiteralForm(const std::wstring& path) {
-    const bool drive = path.size() >= 3 && path[1] == L':' && isSeparator(path[2]);
-    const bool unc = path.size() >= 3 && isSeparator(path[0]) && isSeparator(path[1]) &&
-                     !isSeparator(path[2]) && path[2] != L'?' && path[2] != L'.';
-    if (!drive && !unc) {
-        return false;
-    }
-    std::size_t begin = 0;
-    while (begin <= path.size()) {
-        std::size_t end = begin;
-        while (end < path.size() && !isSeparator(path[end])) {
-            ++end;
-        }
-        const std::wstring element = path.substr(begin, end - begin);
-        if (element == L"." || element == L"..") {
-            return false;
-        }
-        begin = end + 1;
-    }
-    return true;
-}
-
 // Attributes of the path, following a symbolic link or junction to its target.
-bool readAttributes(const std::wstring& path, DWORD& attributes, DWORD& error) {
-    const std::wstring name = systemPath(path);
-    attributes = GetFileAttributesW(name.c_str());
+bool readAttributes(const std::wstring& literal, DWORD& attributes, DWORD& error) {
+    attributes = GetFileAttributesW(literal.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         error = GetLastError();
         return false;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        UniqueFileHandle target(
-            CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        UniqueFileHandle target(CreateFileW(literal.c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
         BY_HANDLE_FILE_INFORMATION information;
         if (!target || !GetFileInformationByHandle(target.get(), &information)) {
             error = GetLastError();
@@ -60,6 +32,42 @@ bool readAttributes(const std::wstring& path, DWORD& attributes, DWORD& error) {
 }
 
 } // namespace
+
+FilePath operator/(const FilePath& dir, const std::wstring& name) {
+    return {joinPath(dir.shown, name), joinPath(dir.literal, name)};
+}
+
+std::wstring literalForm(const std::wstring& fullPath) {
+    const std::wstring& p = fullPath;
+    if (p.size() >= 4 && isSeparator(p[0]) && isSeparator(p[1]) && (p[2] == L'?' || p[2] == L'.') &&
+        isSeparator(p[3])) {
+        return L"\\\\?\\" + p.substr(4);
+    }
+    if (p.size() >= 3 && isSeparator(p[0]) && isSeparator(p[1])) {
+        return L"\\\\?\\UNC\\" + p.substr(2);
+    }
+    if (p.size() >= 3 && p[1] == L':' && isSeparator(p[2])) {
+        return L"\\\\?\\" + p;
+    }
+    return p;
+}
+
+FilePath resolvePath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
+                                              full.data(), nullptr);
+        if (length == 0) {
+            throwLastError(path);
+        }
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.assign(length, L'\0'); // the answer was the size needed, with its terminator
+    }
+    return {path, literalForm(full)};
+}
 
 bool isNoSuchFileError(DWORD code) {
     switch (code) {
@@ -74,111 +82,60 @@ bool isNoSuchFileError(DWORD code) {
     }
 }
 
-std::wstring systemPath(const std::wstring& path) {
-    // Directories are limited to MAX_PATH - 12 characters (room for an 8.3 name), files to
-    // MAX_PATH - 1; the stricter limit serves both.
-    if (path.size() < MAX_PATH - 12) {
-        return path;
-    }
-    if (!hasLiteralForm(path)) {
-        throw Exception(path, ERROR_FILENAME_EXCED_RANGE);
-    }
-    std::wstring literal;
-    if (isSeparator(path[0])) {
-        literal = L"\\\\?\\UNC\\" + path.substr(2);
-    } else {
-        literal = L"\\\\?\\" + path;
-    }
-    for (wchar_t& c : literal) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return literal;
-}
-
-bool pathExists(const std::wstring& path) {
+bool pathExists(const FilePath& path) {
     DWORD attributes = 0;
     DWORD error = 0;
-    if (readAttributes(path, attributes, error)) {
+    if (readAttributes(path.literal, attributes, error)) {
         return true;
     }
     if (isNoSuchFileError(error)) {
         return false;
     }
-    throw Exception(path, error);
+    throw Exception(path.shown, error);
 }
 
-void removePath(const std::wstring& path) {
-    const std::wstring name = systemPath(path);
-    const DWORD attributes = GetFileAttributesW(name.c_str());
+void removePath(const FilePath& path) {
+    const wchar_t* name = path.literal.c_str();
+    const DWORD attributes = GetFileAttributesW(name);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        throwLastError(path);
+        throwLastError(path.shown);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         // An empty directory, or a directory link: the link goes, never what it points to.
-        if (!RemoveDirectoryW(name.c_str())) {
-            throwLastError(path);
+        if (!RemoveDirectoryW(name)) {
+            throwLastError(path.shown);
         }
         return;
     }
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        throwLastError(path);
+    if (readOnly && !SetFileAttributesW(name, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        throwLastError(path.shown);
     }
-    if (!DeleteFileW(name.c_str())) {
+    if (!DeleteFileW(name)) {
         const DWORD error = GetLastError();
         if (readOnly) {
-            SetFileAttributesW(name.c_str(), attributes);
+            SetFileAttributesW(name, attributes);
         }
-        throw Exception(path, error);
+        throw Exception(path.shown, error);
     }
 }
 
-void renamePath(const std::wstring& from, const std::wstring& to) {
-    const std::wstring context = from + L" or " + to;
-    std::wstring source;
-    std::wstring destination;
-    try {
-        source = systemPath(from);
-        destination = systemPath(to);
-    } catch (const Exception&) {
-        throw Exception(context, ERROR_FILENAME_EXCED_RANGE);
-    }
-    if (!MoveFileExW(source.c_str(), destination.c_str(),
+void renamePath(const FilePath& from, const FilePath& to) {
+    if (!MoveFileExW(from.literal.c_str(), to.literal.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        throwLastError(context);
+        throwLastError(from.shown + L" or " + to.shown);
     }
 }
 
-FileId fileIdOf(const std::wstring& path) noexcept {
-    FileId id;
-    try {
-        UniqueFileHandle file(CreateFileW(
-            systemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        BY_HANDLE_FILE_INFORMATION information;
-        if (file && GetFileInformationByHandle(file.get(), &information)) {
-            id.volume = information.dwVolumeSerialNumber;
-            id.indexHigh = information.nFileIndexHigh;
-            id.indexLow = information.nFileIndexLow;
-            id.known = true;
-        }
-    } catch (...) {
-        // A path the system cannot take has no identity to compare.
-    }
-    return id;
-}
-
-std::vector<DirectoryEntry> listDirectory(const std::wstring& dir) {
+std::vector<DirectoryEntry> listDirectory(const FilePath& dir) {
     const auto failure = [&dir](const char* what, DWORD code) {
         return std::filesystem::filesystem_error(
-            what, std::filesystem::path(dir),
+            what, std::filesystem::path(dir.shown),
             std::error_code(static_cast<int>(code), std::system_category()));
     };
     std::vector<DirectoryEntry> entries;
     WIN32_FIND_DATAW data;
-    UniqueFindHandle listing(FindFirstFileW(systemPath(joinPath(dir, L"*")).c_str(), &data));
+    UniqueFindHandle listing(FindFirstFileW((dir / L"*").literal.c_str(), &data));
     if (!listing) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {

@@ -1,6 +1,11 @@
 // File operations of the replacement, done through Win32 so that a failure carries the
-// Windows error code (and so the system's message) of the call that failed. Paths are
-// passed as reported; long absolute paths are handed to the system in their "\\?\" form.
+// Windows error code (and so the system's message) of the call that failed.
+//
+// Every path comes in two forms: the one the operator gave, which the reported lines and the
+// failures show, and its literal "\\?\" form, which the system is handed. In the literal form
+// Win32 takes each name as it stands: a staged "~foo.dll." is renamed as it is, where the
+// plain form would drop the trailing dot and touch "foo.dll" instead; and no length limit
+// applies.
 #pragma once
 
 #include <windows.h>
@@ -8,45 +13,40 @@
 #include <string>
 #include <vector>
 
+struct FilePath {
+    std::wstring shown;   // as reported: built from the path as the operator gave it
+    std::wstring literal; // as handed to the system: "\\?\" and the full path
+};
+
+// A name (or a relative path of plain names) below a directory, in both forms.
+FilePath operator/(const FilePath& dir, const std::wstring& name);
+
+// The literal form of an absolute, canonical path: "C:\x" -> "\\?\C:\x", "\\host\share\x"
+// -> "\\?\UNC\host\share\x", "\\.\x" -> "\\?\x"; a path already literal stays as it is.
+// Anything else (a relative path) is returned unchanged.
+std::wstring literalForm(const std::wstring& fullPath);
+
+// The path made absolute and canonical once, as Win32 would read its plain form
+// (GetFullPathNameW: the current directory for a relative path, "." and ".." resolved,
+// slashes turned into backslashes), and shown as given. Throws Exception(path, code).
+FilePath resolvePath(const std::wstring& path);
+
 // The codes that mean "no such file or directory": file, path, network path or network
 // name not found, and a syntactically impossible name.
 bool isNoSuchFileError(DWORD code);
 
-// The form of a path that the wide Win32 calls take: the path itself while it is short
-// enough, the "\\?\" (or "\\?\UNC\") form of a long absolute path. Throws Exception
-// (path, ERROR_FILENAME_EXCED_RANGE) for a long path that has no such form, so that a
-// path the system cannot take is never mistaken for a missing one.
-std::wstring systemPath(const std::wstring& path);
-
 // Whether something exists under the path, following a symbolic link to its target. An
 // absent path is no error; any other failure throws Exception(path, code).
-bool pathExists(const std::wstring& path);
+bool pathExists(const FilePath& path);
 
 // Removes a file (also a read-only one: the attribute is cleared first and put back when
 // the removal fails) or an empty directory. Throws Exception(path, code).
-void removePath(const std::wstring& path);
+void removePath(const FilePath& path);
 
 // Renames, replacing an existing destination and copying across volumes when needed
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED). Throws
 // Exception(from + " or " + to, code).
-void renamePath(const std::wstring& from, const std::wstring& to);
-
-// The identity of a file: its volume and its index on the volume, which stay with the file
-// when it is renamed.
-struct FileId {
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-    bool known = false;
-    bool operator==(const FileId& other) const {
-        return known && other.known && volume == other.volume && indexHigh == other.indexHigh &&
-               indexLow == other.indexLow;
-    }
-};
-
-// The identity of the file under the path (following links); not known when the file
-// cannot be opened or queried.
-FileId fileIdOf(const std::wstring& path) noexcept;
+void renamePath(const FilePath& from, const FilePath& to);
 
 struct DirectoryEntry {
     std::wstring name;
@@ -57,4 +57,4 @@ struct DirectoryEntry {
 // throws std::filesystem::filesystem_error with the system's code, as the standard
 // library's listing would. The standard listing itself is not used: on MinGW it cannot take
 // a long path and then lists the current directory instead, without an error.
-std::vector<DirectoryEntry> listDirectory(const std::wstring& dir);
+std::vector<DirectoryEntry> listDirectory(const FilePath& dir);

@@ -1,16 +1,16 @@
 #include "instance_guard.h"
 
-#include "report.h"
 #include "support/exception.h"
 
-#include <cstdlib>
 
 EveryoneSecurityAttributes::EveryoneSecurityAttributes() {
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    PSID sid = nullptr;
+    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &sid)) {
         error = GetLastError();
         return;
     }
+    everyone.reset(sid);
     access.grfAccessPermissions = MUTEX_ALL_ACCESS;
     access.grfAccessMode = SET_ACCESS;
     access.grfInheritance = NO_INHERITANCE;
@@ -18,72 +18,56 @@ EveryoneSecurityAttributes::EveryoneSecurityAttributes() {
     access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPSTR>(everyone);
-    const DWORD aclResult = SetEntriesInAclA(1, &access, nullptr, &acl);
+    access.Trustee.ptstrName = static_cast<LPSTR>(everyone.get());
+    PACL list = nullptr;
+    const DWORD aclResult = SetEntriesInAclA(1, &access, nullptr, &list);
     if (aclResult != ERROR_SUCCESS) {
         error = aclResult;
         return;
     }
-    descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+    acl.reset(list);
+    descriptor.reset(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor) {
         error = GetLastError();
         return;
     }
-    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) {
+    if (!InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE)) {
         error = GetLastError();
         return;
     }
     attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor = descriptor;
+    attributes.lpSecurityDescriptor = descriptor.get();
     attributes.bInheritHandle = FALSE;
     ok = true;
 }
 
-EveryoneSecurityAttributes::~EveryoneSecurityAttributes() {
-    if (everyone) {
-        FreeSid(everyone);
-    }
-    if (acl) {
-        LocalFree(acl);
-    }
-    if (descriptor) {
-        LocalFree(descriptor);
-    }
-}
-
 void InstanceGuard::release() {
     if (mutex_) {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-        mutex_ = nullptr;
+        ReleaseMutex(mutex_.get());
+        mutex_.reset();
     }
 }
 
 InstanceGuard takeInstanceGuard() {
-    HANDLE mutex = nullptr;
+    UniqueHandle mutex;
     {
         EveryoneSecurityAttributes security;
         if (!security.ok) {
             throw Exception(L"Failed init SECURITY_ATTRIBUTES", security.error);
         }
-        mutex = CreateMutexW(&security.attributes, FALSE, kGuardMutexName);
+        mutex.reset(CreateMutexW(&security.attributes, FALSE, kGuardMutexName));
         if (!mutex) {
             throwLastError(kGuardMutexName);
         }
     }
-    switch (WaitForSingleObject(mutex, 0)) {
+    switch (WaitForSingleObject(mutex.get(), 0)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
-        return InstanceGuard(mutex);
+        return InstanceGuard(std::move(mutex));
     case WAIT_TIMEOUT:
-        reportLine(L"Updater already running, exit");
-        CloseHandle(mutex);
-        std::exit(0);
-    default: {
-        const DWORD error = GetLastError();
-        CloseHandle(mutex);
-        throw Exception(kGuardMutexName, error);
-    }
+        return InstanceGuard();
+    default:
+        throwLastError(kGuardMutexName);
     }
 }

@@ -2,10 +2,6 @@
 
 namespace {
 
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 bool isAbsolute(const std::wstring& path) {
     // "C:\..." or a UNC / device path "\\...".
     if (path.size() >= 3 && path[1] == L':' && isSeparator(path[2])) {

@@ -4,6 +4,11 @@
 #include <cwchar>
 #include <string>
 
+// A backslash or a slash.
+inline bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
 // Joins two path parts with one backslash, unless the left part already ends in a
 // separator or the right part is absolute.
 std::wstring joinPath(const std::wstring& left, const std::wstring& right);

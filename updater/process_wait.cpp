@@ -1,5 +1,6 @@
 #include "process_wait.h"
 
+#include "stop_groups.h"
 #include "support/exception.h"
 #include "support/unique_handle.h"
 
@@ -47,11 +48,11 @@ bool matchProcessName(const wchar_t* patternFirst, const wchar_t* patternLast,
 
 std::vector<std::wstring> stopPatterns(int stopMask) {
     std::vector<std::wstring> patterns;
-    if (stopMask & 1) {
+    if (stopMask & kApplicationProcesses) {
         patterns.insert(patterns.end(),
                         {L"kyr.wrapper*.exe", L"KYR.exe", L"kyr.events.exe", L"kyr.web.exe"});
     }
-    if (stopMask & 2) {
+    if (stopMask & kServerProcesses) {
         patterns.insert(patterns.end(), {L"kyrServer*.exe", L"~kyrServer*.exe"});
     }
     return patterns;

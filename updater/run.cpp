@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "command_line.h"
+#include "file_system.h"
 #include "instance_guard.h"
 #include "process_wait.h"
 #include "report.h"
@@ -10,7 +11,6 @@
 #include "support/process_locale.h"
 #include "update_log.h"
 
-#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -26,8 +26,15 @@ int runSequence() {
     reportLine(L"Executable name: " + settings.exeName);
 
     InstanceGuard guard = takeInstanceGuard();
+    if (!guard.held()) {
+        reportLine(L"Updater already running, exit");
+        return 0;
+    }
 
-    const ScanResult scan = scanStagedFiles(settings.appDir);
+    // Made absolute and canonical once: every path the system is handed is built from this,
+    // in its literal form; the lines reported keep the directory as given.
+    const FilePath appDir = resolvePath(settings.appDir);
+    const ScanResult scan = scanStagedFiles(appDir);
     if (settings.checkUpdates) {
         // The guard is left to the system, which releases it when the process ends.
         return scan.staged.empty() ? 0 : 1;
@@ -41,7 +48,7 @@ int runSequence() {
     }
 
     replaceStagedFiles(scan.staged, settings.keepOld);
-    removeSupersededFiles(settings.appDir);
+    removeSupersededFiles(appDir);
     restartServer(settings.appDir, settings.exeName, settings.defaultName);
 
     reportLine(L"Update complete");
@@ -56,10 +63,10 @@ int runUpdater() {
         return runSequence();
     } catch (const Exception& failure) {
         reportLine(failure.text());
-        std::exit(1);
+        return 1;
     } catch (const std::exception& failure) {
         std::cout << failure.what() << std::endl;
         writeLog(L"Error! C++ std::exception");
-        std::exit(1);
+        return 1;
     }
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 // One pass: locale, command line, log, start lines, guard, scan, wait, replacement,
-// cleanup, restart. Returns the exit code; a failure that reaches the top ends the process
-// with exit code 1.
+// cleanup, restart. Returns the exit code: 0 for a completed run, a check-only run that
+// found nothing and a run turned away by another updater's guard; 1 for a check-only run
+// that found staged files and for a failure that reached the top.
 int runUpdater();

@@ -49,6 +49,21 @@ const wchar_t* shellExecuteFailureText(std::intptr_t result) {
     }
 }
 
+SHELLEXECUTEINFOW serverStartInfo(const ServerStart& start, const std::wstring& directory) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // Unattended: no message box and no security prompt for a file with a zone mark (the
+    // updater would wait there for ever, holding the guard), and the start is done when
+    // the call returns.
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = start.program.c_str();
+    info.lpParameters = start.parameters.empty() ? nullptr : start.parameters.c_str();
+    info.lpDirectory = directory.c_str();
+    info.nShow = SW_HIDE;
+    return info;
+}
+
 void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName) {
     const ServerStart start = serverStartOf(appDir, exeName, defaultName);
     reportLine(L"Run " + start.program + L" " + start.parameters);
@@ -58,10 +73,11 @@ void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool
     if (start.program.size() >= MAX_PATH || appDir.size() >= MAX_PATH - 1) {
         throw Exception(start.program + L" " + start.parameters, ERROR_FILENAME_EXCED_RANGE);
     }
-    const HINSTANCE instance = ShellExecuteW(
-        nullptr, L"open", start.program.c_str(),
-        start.parameters.empty() ? nullptr : start.parameters.c_str(), appDir.c_str(), SW_HIDE);
-    const auto result = reinterpret_cast<std::intptr_t>(instance);
+    SHELLEXECUTEINFOW info = serverStartInfo(start, appDir);
+    // The outcome is judged by hInstApp alone, which the shell sets either way: above 32
+    // for a started program, else the code of the failure.
+    ShellExecuteExW(&info);
+    const auto result = reinterpret_cast<std::intptr_t>(info.hInstApp);
     if (static_cast<std::uintptr_t>(result) > 32) {
         return;
     }

@@ -1,6 +1,9 @@
 // The restart of the server program through the shell once the files are in place.
 #pragma once
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstdint>
 #include <string>
 
@@ -12,9 +15,14 @@ struct ServerStart {
 ServerStart serverStartOf(const std::wstring& appDir, const std::wstring& exeName,
                           bool defaultName);
 
-// The text appended to a failed start's message for a ShellExecuteW result, or null when
+// The text appended to a failed start's message for the shell's result (hInstApp), or null when
 // the result counts as a successful start.
 const wchar_t* shellExecuteFailureText(std::intptr_t result);
+
+// How the shell is asked to start the server: verb "open", hidden, in the directory, with
+// no user interface of the shell's own (no message box, no zone-check prompt) and done
+// before the call returns. Points into start and directory.
+SHELLEXECUTEINFOW serverStartInfo(const ServerStart& start, const std::wstring& directory);
 
 // Reports "Run " + program + " " + parameters and starts the program hidden, in A, without
 // waiting for it. Throws Exception (no error code) when the shell reports a failed start.

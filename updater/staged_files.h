@@ -5,23 +5,22 @@
 // that now live in its architecture directories.
 #pragma once
 
-#include "paths.h"
+#include "file_system.h"
+#include "stop_groups.h"
 
-#include <map>
 #include <string>
 #include <vector>
 
-// Stop groups: which processes must have ended before a staged file may be replaced.
-enum StopGroup : int {
-    kApplicationProcesses = 1,
-    kServerProcesses = 2,
-    kAllProcesses = kApplicationProcesses | kServerProcesses,
+// A scanned directory and the names of the staged files found there (with their "~"), in
+// the order the listing returned them.
+struct StagedDirectory {
+    FilePath dir;
+    std::vector<std::wstring> names;
 };
 
-// Scanned directory -> names of the staged files found there (with their "~"), in the
-// order the listing returned them. Directories in the order A, A\ru, A\server\x64,
-// A\server\x86. Only directories that hold a staged file have an entry.
-using StagedLists = std::map<std::wstring, std::vector<std::wstring>, CaseInsensitiveLess>;
+// Directories in the order A, A\ru, A\server\x64, A\server\x86. Only directories that hold
+// a staged file have an entry.
+using StagedLists = std::vector<StagedDirectory>;
 
 struct ScanResult {
     StagedLists staged;
@@ -33,7 +32,7 @@ struct ScanResult {
 int stopGroupsOfStagedName(const std::wstring& stagedName);
 
 // Lists A, A\ru, A\server\x64 and A\server\x86 for "~*" files. Changes no file.
-ScanResult scanStagedFiles(const std::wstring& appDir);
+ScanResult scanStagedFiles(const FilePath& appDir);
 
 // Puts the staged files in place: probe of every target, renames, leftovers, and the old
 // copies removed unless keepOld. Reports each step before it is attempted.
@@ -41,4 +40,4 @@ void replaceStagedFiles(const StagedLists& staged, bool keepOld);
 
 // Removes from A every file that also lies in A\server\x86 or A\server\x64, except
 // "kyrUpdater.exe".
-void removeSupersededFiles(const std::wstring& appDir);
+void removeSupersededFiles(const FilePath& appDir);

@@ -1,26 +1,36 @@
 #include "update_log.h"
 
 #include "command_line.h"
+#include "file_system.h"
 #include "support/exception.h"
+#include "support/system_function.h"
+#include "support/unique_handle.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <iomanip>
 #include <memory>
 #include <new>
 #include <sstream>
+#include <system_error>
+#include <vector>
 
 namespace {
+
+// ERROR_REPARSE_POINT_ENCOUNTERED, which not every SDK's headers name: the failure of a
+// log folder that turns out to be a link.
+constexpr DWORD kReparsePointEncountered = 4395;
 
 HANDLE logHandle = INVALID_HANDLE_VALUE;
 std::filesystem::path openedPath;
 
-// The most precise clock the system offers, looked up once (Windows 8 and later).
+// The most precise clock the system offers, looked up once (Windows 8 and later); it has
+// the signature of the older GetSystemTimeAsFileTime.
 void currentFileTime(FILETIME* now) {
-    using PreciseFn = void(WINAPI*)(LPFILETIME);
-    static const PreciseFn precise = reinterpret_cast<PreciseFn>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetSystemTimePreciseAsFileTime")));
+    static const auto precise = systemFunction<decltype(&GetSystemTimeAsFileTime)>(
+        L"kernel32", "GetSystemTimePreciseAsFileTime");
     if (precise) {
         precise(now);
     } else {
@@ -28,70 +38,107 @@ void currentFileTime(FILETIME* now) {
     }
 }
 
-// 100-nanosecond units since 1 January 1970, UTC.
-unsigned long long unixTime100ns() {
-    FILETIME now;
-    currentFileTime(&now);
-    const unsigned long long since1601 =
-        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    const unsigned long long epochOffset = 116444736000000000ULL;
-    return since1601 - epochOffset;
-}
-
-std::tm localTime(std::time_t seconds) {
-    std::tm result{};
-    if (const std::tm* converted = std::localtime(&seconds)) {
-        result = *converted;
-    }
-    return result;
-}
-
 void switchLogOff() {
     CloseHandle(logHandle);
     logHandle = INVALID_HANDLE_VALUE;
 }
 
-// Creates the folder and every missing parent, reporting Windows error codes.
-DWORD createDirectories(const std::wstring& dir) {
-    if (CreateDirectoryW(dir.c_str(), nullptr)) {
-        return ERROR_SUCCESS;
-    }
-    DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) {
-        const DWORD attributes = GetFileAttributesW(dir.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return ERROR_SUCCESS;
-        }
-        return ERROR_ALREADY_EXISTS;
-    }
-    if (error != ERROR_PATH_NOT_FOUND) {
-        return error;
-    }
-    const std::filesystem::path parent = std::filesystem::path(dir).parent_path();
-    if (parent.empty() || parent.wstring() == dir) {
-        return error;
-    }
-    error = createDirectories(parent.wstring());
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-        return ERROR_SUCCESS;
-    }
-    return GetLastError();
+// The literal form of an absolute path, so that no length limit applies.
+std::wstring literalOf(const std::filesystem::path& path) {
+    return literalForm(path.wstring());
 }
 
-std::filesystem::path logBaseDirectory() {
+// The path's elements, each on its own ("kyrUpdater", "2026", "12").
+std::vector<std::wstring> elementsOf(const std::filesystem::path& relative) {
+    std::vector<std::wstring> elements;
+    for (const auto& element : relative) {
+        elements.push_back(element.wstring());
+    }
+    return elements;
+}
+
+// Makes sure that each level below the base is a folder, creating the missing ones; a
+// failure names the whole folder that was to be made. In a guarded folder a level that is a
+// reparse point is refused, named itself, and the first level gets the protected access
+// list when it has to be created. Returns the folder made.
+std::filesystem::path makeFolders(const std::filesystem::path& base,
+                                  const std::vector<std::wstring>& levels, bool guarded) {
+    std::filesystem::path target = base;
+    for (const std::wstring& level : levels) {
+        target /= level;
+    }
+    std::filesystem::path folder = base;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        folder /= levels[i];
+        const std::wstring literal = literalOf(folder);
+        DWORD attributes = GetFileAttributesW(literal.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = guarded && i == 0 ? createProtectedFolder(literal)
+                                : CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS
+                                                                              : GetLastError();
+            if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
+                throw Exception(target.wstring(), error);
+            }
+            attributes = GetFileAttributesW(literal.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                throwLastError(target.wstring());
+            }
+        }
+        if (guarded && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            throw Exception(folder.wstring(), kReparsePointEncountered);
+        }
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            throw Exception(target.wstring(), ERROR_ALREADY_EXISTS);
+        }
+    }
+    return folder;
+}
+
+// The final path of an open file or folder: "\\?\" and the path with every link resolved;
+// empty when the system cannot tell.
+std::wstring finalPathOf(HANDLE file) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(
+            file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length, L'\0');
+    }
+}
+
+// The final path of a folder, or empty.
+std::wstring finalPathOfFolder(const std::filesystem::path& folder) {
+    const UniqueFileHandle handle(CreateFileW(
+        literalOf(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle ? finalPathOf(handle.get()) : std::wstring();
+}
+
+std::filesystem::path logBaseDirectory(std::filesystem::path& machineTail) {
+    // The Win32 test, not the C runtime's stat, which takes neither a "\\?\" path nor one
+    // over MAX_PATH and would then pass over the operator's folder silently.
     const std::filesystem::path candidate = std::filesystem::path(ownDirectory()) / L"logs";
-    if (std::filesystem::exists(candidate)) {
+    if (GetFileAttributesW(literalOf(candidate).c_str()) != INVALID_FILE_ATTRIBUTES) {
         return candidate;
+    }
+    const DWORD error = GetLastError();
+    if (!isNoSuchFileError(error)) {
+        throw std::filesystem::filesystem_error(
+            "status", candidate, std::error_code(static_cast<int>(error), std::system_category()));
     }
     wchar_t folder[MAX_PATH] = {};
     if (FAILED(
             SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
         throwLastError(L"getAppDir()");
     }
-    return std::filesystem::path(folder) / L"KYR" / L"logs";
+    machineTail = std::filesystem::path(L"KYR") / L"logs";
+    return folder;
 }
 
 bool writeAll(const char* data, std::size_t size) {
@@ -107,6 +154,55 @@ bool writeAll(const char* data, std::size_t size) {
 }
 
 } // namespace
+
+const wchar_t* const kMachineLogFolderSddl =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+
+DWORD createProtectedFolder(const std::wstring& literalPath) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kMachineLogFolderSddl,
+                                                              SDDL_REVISION_1, &raw, nullptr)) {
+        return GetLastError();
+    }
+    const UniqueLocalMemory<void> descriptor(raw);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    return CreateDirectoryW(literalPath.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
+}
+
+bool fileIsAt(HANDLE file, const std::wstring& expectedLiteral) {
+    const std::wstring final = finalPathOf(file);
+    return !final.empty() &&
+           CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()),
+                                expectedLiteral.c_str(), static_cast<int>(expectedLiteral.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+bool localMomentOf(const FILETIME& utc, LocalMoment& local) {
+    SYSTEMTIME universal;
+    SYSTEMTIME wall;
+    if (!FileTimeToSystemTime(&utc, &universal) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &wall)) {
+        return false;
+    }
+    local.time = std::tm{};
+    local.time.tm_year = wall.wYear - 1900;
+    local.time.tm_mon = wall.wMonth - 1;
+    local.time.tm_mday = wall.wDay;
+    local.time.tm_hour = wall.wHour;
+    local.time.tm_min = wall.wMinute;
+    local.time.tm_sec = wall.wSecond;
+    local.time.tm_wday = wall.wDayOfWeek;
+    local.milliseconds = wall.wMilliseconds;
+    return true;
+}
+
+LocalMoment currentLocalMoment() {
+    FILETIME now;
+    currentFileTime(&now);
+    LocalMoment moment;
+    localMomentOf(now, moment);
+    return moment;
+}
 
 std::wstring logFileName(const std::tm& time, int sequence) {
     std::wostringstream name;
@@ -134,25 +230,40 @@ std::string formatTimestamp(const std::tm& time, int milliseconds) {
     return stamp.str();
 }
 
-std::filesystem::path logFilePath() {
-    const std::filesystem::path base = logBaseDirectory();
-    const std::tm now = localTime(std::time(nullptr));
-    return base / logFileTail(now);
+LogFilePath logFilePath() {
+    LogFilePath path;
+    path.base = logBaseDirectory(path.machineTail);
+    path.tail = logFileTail(currentLocalMoment().time);
+    return path;
 }
 
-void openLog(const std::filesystem::path& path) {
-    const std::filesystem::path folder = path.parent_path();
-    const DWORD folderError = createDirectories(folder.wstring());
-    if (folderError != ERROR_SUCCESS) {
-        throw Exception(folder.wstring(), folderError);
+void openLog(const LogFilePath& path) {
+    const bool guarded = !path.machineTail.empty();
+    std::vector<std::wstring> levels = elementsOf(path.machineTail);
+    for (const std::wstring& level : elementsOf(path.tail.parent_path())) {
+        levels.push_back(level);
+    }
+    const std::filesystem::path folder = makeFolders(path.base, levels, guarded);
+    // Where the file must turn out to be: below the machine's folder as the system resolves
+    // it (that folder itself may be relocated by its administrator).
+    std::wstring expectedFolder;
+    if (guarded) {
+        expectedFolder = finalPathOfFolder(path.base);
+        if (expectedFolder.empty()) {
+            throwLastError(path.base.wstring());
+        }
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            expectedFolder += L'\\' + levels[i];
+        }
     }
     // Never empty an existing log: a run turned away by the guard may start in the same
     // second as the run that is working, and that log is still being written.
-    const std::wstring stem = path.stem().wstring();
-    const std::wstring extension = path.extension().wstring();
-    std::filesystem::path candidate = path;
+    const std::wstring stem = path.tail.stem().wstring();
+    const std::wstring extension = path.tail.extension().wstring();
+    std::wstring name = path.tail.filename().wstring();
     for (int sequence = 2;; ++sequence) {
-        logHandle = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
+        logHandle = CreateFileW(literalOf(folder / name).c_str(),
+                                GENERIC_READ | GENERIC_WRITE | (guarded ? DELETE : 0),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
         if (logHandle != INVALID_HANDLE_VALUE) {
@@ -160,14 +271,23 @@ void openLog(const std::filesystem::path& path) {
         }
         const DWORD error = GetLastError();
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || sequence > 9999) {
-            throw Exception(candidate.wstring(), error);
+            throw Exception((folder / name).wstring(), error);
         }
-        candidate = folder / (stem + L'-' + std::to_wstring(sequence) + extension);
+        name = stem + L'-' + std::to_wstring(sequence) + extension;
     }
-    openedPath = candidate;
+    if (guarded && !fileIsAt(logHandle, expectedFolder + L'\\' + name)) {
+        // Swapped for a link after the check: the file goes again, through its own handle.
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(logHandle, FileDispositionInfo, &disposition,
+                                   sizeof disposition);
+        CloseHandle(logHandle);
+        logHandle = INVALID_HANDLE_VALUE;
+        throw Exception(folder.wstring(), kReparsePointEncountered);
+    }
+    openedPath = folder / name;
     if (SetFilePointer(logHandle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR) {
-        throwLastError(candidate.wstring());
+        throwLastError(openedPath.wstring());
     }
 }
 
@@ -217,8 +337,6 @@ void writeLog(const std::wstring& message) noexcept {
 }
 
 std::string logTimestamp() {
-    const unsigned long long units = unixTime100ns();
-    const unsigned long long seconds = units / 10000000ULL;
-    const int milliseconds = static_cast<int>((units - seconds * 10000000ULL) / 10000ULL);
-    return formatTimestamp(localTime(static_cast<std::time_t>(seconds)), milliseconds);
+    const LocalMoment now = currentLocalMoment();
+    return formatTimestamp(now.time, now.milliseconds);
 }

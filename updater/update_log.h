@@ -2,6 +2,8 @@
 // time-stamped and forced to disk before writeLog returns.
 #pragma once
 
+#include <windows.h>
+
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -18,16 +20,52 @@ std::filesystem::path logFileTail(const std::tm& time, int sequence = 1);
 // "DD.MM.YYYY hh:mm:ss.mmm": plain ASCII digits whatever the locale.
 std::string formatTimestamp(const std::tm& time, int milliseconds);
 
+// --- Time ---
+
+// A moment as the log shows it: local calendar time and the milliseconds of its second.
+struct LocalMoment {
+    std::tm time{};
+    int milliseconds = 0;
+};
+
+// The local time of a moment given in the system's file time (100-nanosecond units since
+// 1601, UTC), by the system's time-zone rules for that date. Never through the C runtime's
+// time_t, which is 32 bits wide in the 32-bit runtime and ends in January 2038. False when
+// the system cannot convert the moment.
+bool localMomentOf(const FILETIME& utc, LocalMoment& local);
+
+// The current moment, from the most precise clock the system offers.
+LocalMoment currentLocalMoment();
+
 // --- The log of this run ---
+
+// Where this run's log goes.
+struct LogFilePath {
+    // exeDir\logs when that exists, else the machine's common application-data folder.
+    std::filesystem::path base;
+    // "KYR\logs" below the machine's folder; empty below the operator's "logs".
+    std::filesystem::path machineTail;
+    // "kyrUpdater\YYYY\M\DD.hh_mm_ss.log".
+    std::filesystem::path tail;
+
+    std::filesystem::path file() const { return base / machineTail / tail; }
+};
 
 // The log file of a run started now: below exeDir\logs when that exists, else below the
 // machine's common application-data folder, KYR\logs. Throws Exception "getAppDir()".
-std::filesystem::path logFilePath();
+LogFilePath logFilePath();
 
 // Creates the missing folders and a new, empty log file. When the name is taken (another
 // run in the same second) the next free "-N" name in the same folder is used. Throws
 // Exception with the folder or file as context.
-void openLog(const std::filesystem::path& path);
+//
+// Below the machine's folder, which every user may write to, a link planted there must not
+// send the log anywhere else: from KYR down no level may be a reparse point (a junction,
+// mount point or symbolic link), KYR is created with an access list of its own, and the
+// opened file must be the intended one (else it is deleted again). Any of these failing
+// ends the run as a folder that cannot be made. The operator's "logs" folder, and what
+// lies below it, may be a link on purpose.
+void openLog(const LogFilePath& path);
 
 // The file that openLog created; empty before.
 const std::filesystem::path& openedLogPath();
@@ -38,3 +76,17 @@ void writeLog(const std::wstring& message) noexcept;
 
 // The timestamp of the current moment, local time.
 std::string logTimestamp();
+
+// --- Parts of the guarded log folder, for the tests ---
+
+// The access list of a KYR folder that the updater creates: SYSTEM and Administrators full
+// control, Users read and execute, inherited by everything below; nothing inherited from
+// the parent.
+extern const wchar_t* const kMachineLogFolderSddl;
+
+// Creates a folder with kMachineLogFolderSddl. Returns the system error code (0 on success).
+DWORD createProtectedFolder(const std::wstring& literalPath);
+
+// Whether the open file's final path (links resolved) is the expected literal path, letter
+// case aside. False also when the system cannot tell.
+bool fileIsAt(HANDLE file, const std::wstring& expectedLiteral);

@@ -138,6 +138,19 @@ template <typename Condition> bool eventually(Condition condition, DWORD timeout
     }
 }
 
+// Attaches to the console of the process until its last row is the prompt, or about 15
+// seconds passed; rows and width are the screen as last read.
+bool awaitPrompt(ForeignConsole& console, DWORD pid, std::vector<std::wstring>& rows,
+                 SHORT& width, UINT& codePage) {
+    return eventually([&] {
+        if (!console.attach(pid)) {
+            return false;
+        }
+        rows = console.rows(&width, &codePage);
+        return !rows.empty() && rows.back() == kPrompt;
+    });
+}
+
 // The launcher started by consoleParent.exe, which records its process id.
 class LauncherUnderParent {
 public:
@@ -231,13 +244,7 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     SHORT width = 80;
     UINT codePage = 0;
     std::vector<std::wstring> rows;
-    const bool prompted = eventually([&] {
-        if (!console.attach(started.pid())) {
-            return false;
-        }
-        rows = console.rows(&width, &codePage);
-        return !rows.empty() && rows.back() == kPrompt;
-    });
+    const bool prompted = awaitPrompt(console, started.pid(), rows, width, codePage);
     if (!prompted && started.ended(0)) {
         FAIL() << "the launcher ended with " << started.exitCode() << " without a prompt; screen:\n"
                << joined(rows);
@@ -253,4 +260,38 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     console.typeKey(L'x');
     ASSERT_TRUE(started.ended(15000)) << "the key did not end the wait";
     EXPECT_EQ(started.exitCode(), 1u);
+}
+
+TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
+    // As a double-click in Explorer starts it: a new console window with nobody else in it,
+    // and standard output on that console.
+    RunOptions probe;
+    probe.creationFlags = CREATE_NEW_CONSOLE;
+    probe.timeoutMs = 15000;
+    if (run(builtProgram(L"consoleParent.exe"), {L"--has-console-window"}, probe).exitCode != 1) {
+        GTEST_SKIP() << "a new console has no window here (Wine without a display)";
+    }
+    LauncherInstall install;
+    RunOptions options;
+    options.creationFlags = CREATE_NEW_CONSOLE;
+    options.captureOutput = false;
+    Child launcher(install.launcher(), {}, options);
+
+    ForeignConsole console;
+    SHORT width = 80;
+    UINT codePage = 0;
+    std::vector<std::wstring> rows;
+    const bool prompted = awaitPrompt(console, launcher.pid(), rows, width, codePage);
+    ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
+    EXPECT_EQ(joined(rows),
+              joined(screenRows(onScreen(noLibraryReport(install) +
+                                             std::vector<std::wstring>{L"", kPrompt},
+                                         codePage),
+                                width)));
+    EXPECT_FALSE(launcher.wait(1000)) << "the launcher did not wait for a key";
+    console.typeKey(L'x');
+    ASSERT_TRUE(launcher.wait(15000)) << "the key did not end the wait";
+    DWORD code = 0;
+    GetExitCodeProcess(launcher.handle(), &code);
+    EXPECT_EQ(code, 1u);
 }

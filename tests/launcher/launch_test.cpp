@@ -99,7 +99,9 @@ TEST(LauncherLaunch, LibraryInTheLaunchersDirectoryStillGetsTheLibraryDirectoryO
 
 TEST(LauncherLaunch, ExceptionsThatEscapeTheEntryEndTheLauncherSilentlyWithExitCode1) {
     // An access violation, and the structured exception an MSVC-built library's C++ throw
-    // is: no report (an entry was obtained), no crash dialog, no debugger output, no wait.
+    // is: no report (an entry was obtained), no crash dialog, no debugger output, no wait,
+    // and no exit code of the C runtime or the libraries run in the corrupted process (the
+    // crashing library's detach code would write a line).
     for (const wchar_t* variant : {L"crash", L"msvc_throw"}) {
         SCOPED_TRACE(toUtf8(variant));
         LauncherInstall install;

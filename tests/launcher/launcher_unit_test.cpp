@@ -1,6 +1,7 @@
 // Unit tests of the launcher's pure parts (paths, error texts) and of the loader's search
 // path and directory steps against the real system, in this process.
 #include "call_error.h"
+#include "console.h"
 #include "core_dll_loader.h"
 #include "launcher_install.h"
 #include "path_status.h"
@@ -223,4 +224,37 @@ TEST(LauncherLoader, LoadsTheLibraryAndReturnsItsEntry) {
                                 L"        GetLastError(): " + std::to_wstring(crtError),
                                 L"    LoadLibraryExW(" + dir + L"\\kyrServer.dll): 1",
                                 L"    GetProcAddress(wmain): 1"}));
+}
+
+TEST(LauncherConsoleDecision, WaitsForAKeyOnlyWhereTheConsoleWouldVanishUnread) {
+    struct Case {
+        const char* situation;
+        bool created;
+        unsigned long processes;
+        bool outputIsConsole;
+        bool interactive;
+        bool waits;
+    };
+    const Case cases[] = {
+        {"a console made for the report", true, 1, true, true, true},
+        {"double-clicked: a window of its own", false, 1, true, true, true},
+        {"a window of its own, output redirected", false, 1, false, true, false},
+        {"from a command prompt", false, 2, true, true, false},
+        {"attached to a parent's console", false, 3, true, true, false},
+        {"no console at all", false, 0, false, true, false},
+        {"a service: console made in session 0", true, 1, true, false, false},
+        {"a service: a window of its own", false, 1, true, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(waitsForKey(c.created, c.processes, c.outputIsConsole, c.interactive), c.waits)
+            << c.situation;
+    }
+}
+
+TEST(LauncherConsoleDecision, ThisTestRunsInAnInteractiveSession) {
+    // The suite runs in a user's session (Wine gives every process session 1); session 0 is
+    // for services only.
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    EXPECT_EQ(interactiveSession(), session != 0);
 }

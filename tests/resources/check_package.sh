@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # Makes the zip package of a build in a scratch folder and checks that it holds exactly the
-# given files, in any order:
-#   check_package.sh CPACK CONFIG WORK_DIR ZIP_NAME FILE...
+# given files, in any order, and that SHA256SUMS beside it checks out:
+#   check_package.sh WORK_DIR ZIP_NAME FILE... -- PACKAGING COMMAND...
+# The packaging command writes WORK_DIR/ZIP_NAME and WORK_DIR/SHA256SUMS.
 set -euo pipefail
-cpack=$1 config=$2 work=$3 zip=$4
-shift 4
+work=$1 zip=$2
+shift 2
+expected_files=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    expected_files+=("$1")
+    shift
+done
+[ $# -gt 1 ] || { echo "usage: check_package.sh WORK_DIR ZIP_NAME FILE... -- COMMAND..." >&2; exit 2; }
+shift
 
 rm -rf "$work"
 mkdir -p "$work"
-if ! "$cpack" -G ZIP --config "$config" -B "$work" >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log"
-    echo "FAIL: cpack could not make the package"
+if ! "$@" >"$work/package.log" 2>&1; then
+    cat "$work/package.log"
+    echo "FAIL: the package could not be made"
     exit 1
 fi
 if [ ! -f "$work/$zip" ]; then
@@ -25,10 +33,19 @@ else
     listing=$(cmake -E tar tf "$work/$zip")
 fi
 actual=$(sort <<<"$listing")
-expected=$(printf '%s\n' "$@" | sort)
+expected=$(printf '%s\n' "${expected_files[@]}" | sort)
 if [ "$actual" != "$expected" ]; then
     echo "FAIL: $zip holds other files than expected"
     diff <(echo "$expected") <(echo "$actual") | sed -n 's/^</missing:/p; s/^>/extra:  /p'
     exit 1
 fi
-echo "ok: $zip holds $(tr '\n' ' ' <<<"$actual")"
+if [ "$(cat "$work/SHA256SUMS")" != "$(cd "$work" && sha256sum "$zip")" ]; then
+    echo "FAIL: SHA256SUMS is not the one line for $zip:"
+    cat "$work/SHA256SUMS"
+    exit 1
+fi
+if ! (cd "$work" && sha256sum -c SHA256SUMS); then
+    echo "FAIL: sha256sum -c SHA256SUMS"
+    exit 1
+fi
+echo "ok: $zip holds $(tr '\n' ' ' <<<"$actual")and SHA256SUMS checks it"

@@ -428,4 +428,74 @@ bool underWow64() {
     return wow64 != FALSE;
 }
 
+namespace {
+
+// The Unix path of a Windows path under Wine; empty elsewhere. The last element is taken as
+// it is named, never resolved.
+std::wstring unixPathOf(const fs::path& path) {
+    using UnixNameFn = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!unixName) {
+        return {};
+    }
+    char* folder = unixName(path.parent_path().c_str());
+    if (!folder) {
+        return {};
+    }
+    const std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
+    HeapFree(GetProcessHeap(), 0, folder);
+    return unix;
+}
+
+bool isLink(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+} // namespace
+
+bool linkDirectory(const fs::path& link, const fs::path& target) {
+    RunOptions quiet;
+    quiet.timeoutMs = 30000;
+    // Windows: a junction, which needs no administrator rights.
+    wchar_t system[MAX_PATH] = {};
+    if (GetSystemDirectoryW(system, MAX_PATH) > 0 &&
+        run(fs::path(system) / L"cmd.exe",
+            {L"/c", L"mklink", L"/J", link.wstring(), target.wstring()}, quiet)
+                .exitCode == 0 &&
+        isLink(link)) {
+        return true;
+    }
+    // Wine makes no junction, but shows a Unix symbolic link as a reparse point.
+    const std::wstring unixLink = unixPathOf(link);
+    const std::wstring unixTarget = unixPathOf(target);
+    if (unixLink.empty() || unixTarget.empty()) {
+        return false;
+    }
+    // Wine does not wait for a Unix program it starts: the link shows up a little later.
+    run(L"Z:\\bin\\ln", {L"-s", unixTarget, unixLink}, quiet);
+    for (int waited = 0; waited < 100 && !isLink(link); ++waited) {
+        Sleep(50);
+    }
+    return isLink(link);
+}
+
+void removeLink(const fs::path& link) {
+    // Under Wine, RemoveDirectoryW on a Unix symbolic link removes an empty target instead:
+    // such a link goes through Unix.
+    const std::wstring unixLink = unixPathOf(link);
+    if (unixLink.empty()) {
+        RemoveDirectoryW(link.c_str());
+        return;
+    }
+    RunOptions quiet;
+    quiet.timeoutMs = 30000;
+    run(L"Z:\\bin\\rm", {L"-f", L"--", unixLink}, quiet);
+    for (int waited = 0; waited < 100 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+         ++waited) {
+        Sleep(50);
+    }
+}
+
 } // namespace kyrtest

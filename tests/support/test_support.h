@@ -133,4 +133,10 @@ std::vector<std::string> outputLines(const std::string& out);
 // Whether this process runs under WOW64 (IsWow64Process).
 bool underWow64();
 
+// Makes link a directory link to target: a junction on Windows, a Unix symbolic link under
+// Wine (which shows it as a reparse point). False when neither can be made here.
+bool linkDirectory(const fs::path& link, const fs::path& target);
+// Removes such a link, never what it points to.
+void removeLink(const fs::path& link);
+
 } // namespace kyrtest

@@ -1,11 +1,13 @@
 // Pure parts of the update's stages: process name matching, the pattern groups, the known
-// staged files, the shell's failure texts and the form of paths handed to the system.
+// staged files, the shell's failure texts and start request, and the form of paths handed to the
+// system.
 #include "file_system.h"
 #include "process_wait.h"
 #include "server_restart.h"
 #include "staged_files.h"
 #include "support/exception.h"
 #include "support/process_locale.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -168,26 +170,74 @@ TEST_F(Stages, ServerStartAddsAfterUpdateOnlyForTheDefaultName) {
     EXPECT_EQ(serverStartOf(L"C:\\Srv", L"D:\\Else\\x.exe", false).program, L"D:\\Else\\x.exe");
 }
 
-TEST_F(Stages, LongPathsAreHandedToTheSystemInTheirLiteralForm) {
-    const std::wstring shortPath = L"C:\\Srv\\kyrCore.dll";
-    EXPECT_EQ(systemPath(shortPath), shortPath);
-    const std::wstring deep = L"C:\\Srv\\" + std::wstring(300, L'd') + L"\\kyrCore.dll";
-    EXPECT_EQ(systemPath(deep), L"\\\\?\\" + deep);
-    const std::wstring slashed = L"C:/Srv/" + std::wstring(300, L'd');
-    EXPECT_EQ(systemPath(slashed), L"\\\\?\\C:\\Srv\\" + std::wstring(300, L'd'));
-    const std::wstring unc = L"\\\\host\\share\\" + std::wstring(300, L'u');
-    EXPECT_EQ(systemPath(unc), L"\\\\?\\UNC\\host\\share\\" + std::wstring(300, L'u'));
-    // A long path without a literal form is refused, never passed on to fail as "missing".
-    for (const std::wstring& refused :
-         {std::wstring(300, L'r'), L"C:\\Srv\\..\\" + std::wstring(300, L'p'),
-          L"C:\\Srv\\.\\" + std::wstring(300, L'p')}) {
-        try {
-            systemPath(refused);
-            ADD_FAILURE() << "accepted a long path without a literal form";
-        } catch (const Exception& e) {
-            EXPECT_EQ(std::wstring(e.text()), Exception(refused, 206).text());
-        }
+TEST_F(Stages, TheShellStartsTheServerWithoutAnyDialog) {
+    const ServerStart start = serverStartOf(L"C:\\Srv", L"kyrServer.exe", true);
+    const std::wstring directory = L"C:\\Srv";
+    const SHELLEXECUTEINFOW info = serverStartInfo(start, directory);
+    EXPECT_EQ(info.cbSize, sizeof(SHELLEXECUTEINFOW));
+    // No message box, no zone-check prompt, done when the call returns; nothing else.
+    EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS |
+                                             SEE_MASK_NOASYNC));
+    EXPECT_EQ(info.hwnd, nullptr);
+    EXPECT_STREQ(info.lpVerb, L"open");
+    EXPECT_STREQ(info.lpFile, L"C:\\Srv\\kyrServer.exe");
+    EXPECT_STREQ(info.lpParameters, L"/AfterUpdate");
+    EXPECT_STREQ(info.lpDirectory, L"C:\\Srv");
+    EXPECT_EQ(info.nShow, SW_HIDE);
+    const ServerStart other = serverStartOf(L"C:\\Srv", L"other.exe", false);
+    EXPECT_EQ(serverStartInfo(other, directory).lpParameters, nullptr);
+}
+
+TEST_F(Stages, PathsAreHandedToTheSystemInTheirLiteralForm) {
+    struct Case {
+        std::wstring full;
+        std::wstring literal;
+    };
+    const std::wstring deep = L"C:\\Srv\\" + std::wstring(300, L'd');
+    const Case cases[] = {
+        {L"C:\\Srv\\kyrCore.dll", L"\\\\?\\C:\\Srv\\kyrCore.dll"},
+        {L"C:\\Srv\\foo.dll. ", L"\\\\?\\C:\\Srv\\foo.dll. "}, // trailing dot and blank kept
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {deep, L"\\\\?\\" + deep},
+        {L"\\\\host\\share\\x", L"\\\\?\\UNC\\host\\share\\x"},
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"\\\\?\\UNC\\host\\share", L"\\\\?\\UNC\\host\\share"},
+        {L"\\\\.\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"relative\\x", L"relative\\x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(literalForm(c.full), c.literal) << kyrtest::toUtf8(c.full);
     }
+}
+
+TEST_F(Stages, TheApplicationDirectoryIsResolvedOnceAndShownAsGiven) {
+    wchar_t current[MAX_PATH] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, current), 0u);
+    std::wstring cwd = current;
+    if (cwd.back() == L'\\') {
+        cwd.pop_back();
+    }
+    const std::wstring longRelative = std::wstring(150, L'r') + L"\\" + std::wstring(150, L's');
+    struct Case {
+        std::wstring given;
+        std::wstring literal;
+    };
+    const Case cases[] = {
+        {L"C:\\Srv\\", L"\\\\?\\C:\\Srv\\"},
+        {L"C:\\Srv\\..\\Other\\.\\App", L"\\\\?\\C:\\Other\\App"},
+        {L"C:/Srv/App", L"\\\\?\\C:\\Srv\\App"},
+        {L"sub\\app\\", L"\\\\?\\" + cwd + L"\\sub\\app\\"},
+        {longRelative, L"\\\\?\\" + cwd + L"\\" + longRelative},
+    };
+    for (const auto& c : cases) {
+        const FilePath path = resolvePath(c.given);
+        EXPECT_EQ(path.shown, c.given);
+        EXPECT_EQ(path.literal, c.literal) << kyrtest::toUtf8(c.given);
+    }
+    // Names found by the scan are joined as they stand, also with a trailing dot.
+    const FilePath file = resolvePath(L"C:\\Srv") / L"~foo.dll.";
+    EXPECT_EQ(file.shown, L"C:\\Srv\\~foo.dll.");
+    EXPECT_EQ(file.literal, L"\\\\?\\C:\\Srv\\~foo.dll.");
 }
 
 TEST_F(Stages, NoSuchFileCodes) {

@@ -1,8 +1,16 @@
-// The layout of the update log: folder, file name and time stamp.
+// The layout of the update log (folder, file name, time stamp, also after 2038) and the
+// guards of its folder below the machine's common application data.
+#include "file_system.h"
 #include "update_log.h"
 #include "test_support.h"
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -55,4 +63,185 @@ TEST(UpdateLogLayout, CurrentTimestampHasTheLayout) {
             EXPECT_EQ(stamp[i], shape[i]) << stamp;
         }
     }
+}
+
+namespace {
+
+FILETIME fileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
+    SYSTEMTIME utc{};
+    utc.wYear = static_cast<WORD>(year);
+    utc.wMonth = static_cast<WORD>(month);
+    utc.wDay = static_cast<WORD>(day);
+    utc.wHour = static_cast<WORD>(hour);
+    utc.wMinute = static_cast<WORD>(minute);
+    utc.wSecond = static_cast<WORD>(second);
+    utc.wMilliseconds = static_cast<WORD>(ms);
+    FILETIME time{};
+    EXPECT_TRUE(SystemTimeToFileTime(&utc, &time));
+    return time;
+}
+
+// Minutes since an arbitrary day, for comparing a local time with its UTC moment.
+long long minutesOf(int day, int hour, int minute) {
+    return (static_cast<long long>(day) * 24 + hour) * 60 + minute;
+}
+
+} // namespace
+
+TEST(UpdateLogLayout, MomentsAfter2038KeepTheirYearMonthAndMilliseconds) {
+    // In the middle of a month and of a day, so that any time zone keeps year and month.
+    struct Case {
+        int year, month, day, hour, minute, second, ms;
+    };
+    const Case cases[] = {
+        {2026, 12, 10, 12, 0, 0, 0},
+        {2038, 1, 19, 3, 14, 8, 1},    // the second after the 32-bit time_t ends
+        {2038, 1, 20, 12, 30, 15, 42}, // the day after
+        {2040, 7, 15, 11, 45, 59, 999},
+        {2106, 2, 15, 6, 28, 16, 500}, // past an unsigned 32-bit count of seconds too
+        {2999, 6, 15, 12, 0, 0, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.year);
+        LocalMoment local;
+        ASSERT_TRUE(localMomentOf(fileTimeOf(c.year, c.month, c.day, c.hour, c.minute, c.second,
+                                             c.ms),
+                                  local));
+        EXPECT_EQ(local.time.tm_year + 1900, c.year);
+        EXPECT_EQ(local.time.tm_mon + 1, c.month);
+        EXPECT_EQ(local.time.tm_sec, c.second);
+        EXPECT_EQ(local.milliseconds, c.ms);
+        // The local time differs from UTC by the zone's offset only: whole quarter hours, at
+        // most 14 hours.
+        const long long offset = minutesOf(local.time.tm_mday, local.time.tm_hour,
+                                           local.time.tm_min) -
+                                 minutesOf(c.day, c.hour, c.minute);
+        EXPECT_EQ(offset % 15, 0);
+        EXPECT_LE(offset < 0 ? -offset : offset, 14 * 60);
+        // The log's folder and time stamp show that year.
+        const std::wstring tail = logFileTail(local.time).wstring();
+        EXPECT_EQ(tail.rfind(L"kyrUpdater\\" + std::to_wstring(c.year) + L"\\" +
+                                 std::to_wstring(c.month) + L"\\",
+                             0),
+                  0u)
+            << kyrtest::toUtf8(tail);
+        EXPECT_EQ(formatTimestamp(local.time, local.milliseconds).substr(3, 7),
+                  (c.month < 10 ? "0" : "") + std::to_string(c.month) + "." +
+                      std::to_string(c.year));
+    }
+}
+
+TEST(UpdateLogLayout, CurrentMomentIsThisYear) {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    const LocalMoment local = currentLocalMoment();
+    // A year's end may lie between the two readings in some time zone.
+    EXPECT_LE(std::abs(local.time.tm_year + 1900 - static_cast<int>(now.wYear)), 1);
+    EXPECT_GE(local.milliseconds, 0);
+    EXPECT_LE(local.milliseconds, 999);
+}
+
+namespace {
+
+// SYSTEM and Administrators full control, Users read and execute, each for the folder and
+// everything below it; nothing inherited.
+void expectMachineLogFolderAccess(PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present);
+    ASSERT_NE(dacl, nullptr);
+    struct Expected {
+        WELL_KNOWN_SID_TYPE sid;
+        ACCESS_MASK mask;
+    };
+    const Expected expected[] = {
+        {WinLocalSystemSid, FILE_ALL_ACCESS},
+        {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+        {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+    };
+    ASSERT_EQ(dacl->AceCount, 3u);
+    for (WORD i = 0; i < dacl->AceCount; ++i) {
+        SCOPED_TRACE(i);
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+                  OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_FALSE(ace->Header.AceFlags & INHERITED_ACE);
+        EXPECT_EQ(ace->Mask, expected[i].mask);
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof sid;
+        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
+        EXPECT_TRUE(EqualSid(&ace->SidStart, sid));
+    }
+}
+
+bool underWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+}
+
+} // namespace
+
+TEST(MachineLogFolder, CreatedWithItsOwnProtectedAccessList) {
+    PSECURITY_DESCRIPTOR requested = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        kMachineLogFolderSddl, SDDL_REVISION_1, &requested, nullptr));
+    {
+        SCOPED_TRACE("the access list asked for");
+        expectMachineLogFolderAccess(requested);
+    }
+    LocalFree(requested);
+
+    kyrtest::TempDir temp;
+    const std::wstring folder = (temp.path() / L"KYR").wstring();
+    ASSERT_EQ(createProtectedFolder(literalForm(folder)), 0u);
+    // An existing folder is no new folder.
+    EXPECT_EQ(createProtectedFolder(literalForm(folder)),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    if (!(control & SE_DACL_PROTECTED) && underWine()) {
+        LocalFree(descriptor);
+        GTEST_SKIP() << "Wine keeps no access list of a folder; Windows does";
+    }
+    {
+        SCOPED_TRACE("the access list the folder has");
+        expectMachineLogFolderAccess(descriptor);
+    }
+    LocalFree(descriptor);
+}
+
+TEST(MachineLogFolder, AFileOpenedThroughALinkIsNotWhereItWasMeantToBe) {
+    kyrtest::TempDir temp;
+    const auto folder = temp.path() / L"real";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const auto link = temp.path() / L"link";
+    if (!kyrtest::linkDirectory(link, folder)) {
+        GTEST_SKIP() << "no directory link can be made here";
+    }
+    const auto open = [](const std::filesystem::path& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const HANDLE throughLink = open(link / L"a.log");
+    ASSERT_NE(throughLink, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(fileIsAt(throughLink, literalForm((link / L"a.log").wstring())));
+    // The path the system resolved the link to is where the file is; letter case aside.
+    std::wstring real = literalForm((folder / L"A.LOG").wstring());
+    EXPECT_TRUE(fileIsAt(throughLink, real));
+    CloseHandle(throughLink);
+    kyrtest::removeLink(link);
+    EXPECT_TRUE(std::filesystem::exists(folder / L"a.log"));
 }

@@ -158,3 +158,94 @@ TEST(UpdateLog, ALongLineIsWrittenWhole) {
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2], "Executable name: " + toUtf8(name + L".exe"));
 }
+
+namespace {
+
+// The machine's log folder, C:\ProgramData\KYR\logs.
+fs::path machineLogBase() {
+    wchar_t folder[MAX_PATH] = {};
+    EXPECT_EQ(
+        SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder),
+        S_OK);
+    return fs::path(folder) / L"KYR" / L"logs";
+}
+
+// A directory link planted where a folder of the machine's log belongs, as any user could
+// plant one; what was there before is put aside and brought back afterwards.
+class PlantedLink {
+public:
+    PlantedLink(const fs::path& where, const fs::path& target)
+        : where_(where), aside_(where.wstring() + L".aside-" + std::to_wstring(GetCurrentProcessId())) {
+        fs::create_directories(where.parent_path());
+        if (fs::exists(where_)) {
+            fs::rename(where_, aside_);
+            moved_ = true;
+        }
+        planted_ = linkDirectory(where_, target);
+    }
+    ~PlantedLink() {
+        if (planted_) {
+            removeLink(where_);
+        }
+        if (moved_) {
+            std::error_code ignored;
+            fs::rename(aside_, where_, ignored);
+        }
+    }
+    bool planted() const { return planted_; }
+
+private:
+    fs::path where_;
+    fs::path aside_;
+    bool moved_ = false;
+    bool planted_ = false;
+};
+
+} // namespace
+
+TEST(UpdateLog, ALinkPlantedInTheMachineLogFolderIsRefused) {
+    const fs::path base = machineLogBase();
+    const std::time_t now = std::time(nullptr);
+    const std::tm local = *std::localtime(&now);
+    const fs::path levels[] = {
+        base / L"kyrUpdater",
+        base / L"kyrUpdater" / std::to_wstring(local.tm_year + 1900),
+    };
+    for (const fs::path& level : levels) {
+        SCOPED_TRACE(toUtf8(level.wstring()));
+        UpdaterInstall install;
+        fs::remove_all(install.logsDir());
+        install.put(L"~kyrCore.dll", "new");
+        const fs::path elsewhere = install.root() / L"elsewhere";
+        fs::create_directories(elsewhere);
+        PlantedLink link(level, elsewhere);
+        if (!link.planted()) {
+            GTEST_SKIP() << "no directory link can be made here";
+        }
+
+        const RunResult r = install.run();
+
+        // As a log folder that cannot be made: exit 1, one line naming the link, nothing
+        // written through it, nothing of the installation touched.
+        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.out, asOutput({toUtf8(failureText(level.wstring(), 4395))}));
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+    }
+}
+
+TEST(UpdateLog, TheOperatorsLogsFolderMayBeALink) {
+    UpdaterInstall install;
+    fs::remove_all(install.logsDir());
+    const fs::path elsewhere = install.root() / L"elsewhere";
+    fs::create_directories(elsewhere);
+    if (!linkDirectory(install.logsDir(), elsewhere)) {
+        GTEST_SKIP() << "no directory link can be made here";
+    }
+    const RunResult r = install.run({L"--check-updates"});
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const auto files = logFiles(elsewhere);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(logMessages(readFile(files[0])), startLines(install.appDir(), defaultExeName()));
+    removeLink(install.logsDir());
+}

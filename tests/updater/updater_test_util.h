@@ -19,14 +19,28 @@ inline std::vector<std::string> startLines(const fs::path& appDir, const std::ws
             "Executable name: " + toUtf8(exeName)};
 }
 
+// Text as the updater writes it to standard output: each UTF-16 unit in its code page, '?'
+// for one that the code page lacks.
+inline std::string inUpdaterCodePage(const std::wstring& text) {
+    std::string bytes;
+    for (const wchar_t c : text) {
+        char byte = 0;
+        BOOL usedDefault = FALSE;
+        const int n =
+            WideCharToMultiByte(kUpdaterCodePage, 0, &c, 1, &byte, 1, "?", &usedDefault);
+        bytes.push_back(n == 1 && !usedDefault ? byte : '?');
+    }
+    return bytes;
+}
+
 // Lines (UTF-8, as in the log) as the updater writes them to standard output: in its code
 // page, each ending in CR LF.
 inline std::string asOutput(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& line : lines) {
-        out += line + "\r\n";
+        out += inUpdaterCodePage(fromUtf8(line)) + "\r\n";
     }
-    return toCodePage(fromUtf8(out), kUpdaterCodePage);
+    return out;
 }
 
 // The lines of the updater's standard output, in UTF-8 to compare with expected lines and

@@ -1,20 +1,8 @@
 #include "exception.h"
 
+#include "unique_handle.h"
+
 #include <windows.h>
-
-namespace {
-
-// Frees a FormatMessageW buffer on every path out of the constructor.
-struct LocalBuffer {
-    wchar_t* data = nullptr;
-    ~LocalBuffer() {
-        if (data) {
-            LocalFree(data);
-        }
-    }
-};
-
-} // namespace
 
 Exception::Exception(const std::wstring& context, std::uint32_t errorCode) noexcept {
     try {
@@ -24,19 +12,21 @@ Exception::Exception(const std::wstring& context, std::uint32_t errorCode) noexc
         if (errorCode == 0) {
             return;
         }
-        LocalBuffer buffer;
+        wchar_t* allocated = nullptr;
         const DWORD count = FormatMessageW(
             FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                 FORMAT_MESSAGE_FROM_SYSTEM,
-            nullptr, errorCode, 0x0409, reinterpret_cast<wchar_t*>(&buffer.data), 0, nullptr);
-        if (count == 0 || !buffer.data) {
+            nullptr, errorCode, 0x0409, reinterpret_cast<wchar_t*>(&allocated), 0, nullptr);
+        // Freed on every path out of the constructor.
+        const UniqueLocalMemory<wchar_t> buffer(allocated);
+        if (count == 0 || !buffer) {
             return;
         }
         std::wstring composed;
         if (text_) {
             composed = *text_ + L": ";
         }
-        composed.append(buffer.data, count);
+        composed.append(buffer.get(), count);
         // Only one character goes: a message ending in CR LF keeps its CR.
         if (composed.back() == L'\n' || composed.back() == L'\r') {
             composed.pop_back();

@@ -1,10 +1,11 @@
-// Owners of Windows handles: one template, parameterised by a traits type that says how a
+// Owners of Windows handles and system-allocated memory: one template, parameterised by a traits type that says how a
 // handle dies and which value counts as "none". Closing keeps the thread's last error, so
 // an error code read after cleanup is still the one of the failing call.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 template <typename Traits>
@@ -64,3 +65,16 @@ using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 // Directory listings of FindFirstFileW.
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
+
+// Memory that the system allocated with LocalAlloc for the caller (FormatMessageW's buffer,
+// CommandLineToArgvW's array, access lists and security descriptors): LocalFree.
+struct LocalFreeDeleter {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T> using UniqueLocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
+
+// A security identifier from AllocateAndInitializeSid: FreeSid.
+struct FreeSidDeleter {
+    void operator()(void* sid) const { FreeSid(sid); }
+};
+using UniqueSid = std::unique_ptr<void, FreeSidDeleter>;
