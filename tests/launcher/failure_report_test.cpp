@@ -197,7 +197,8 @@ TEST(LauncherFailureReport, UcrtbaseCopyBesideTheLibraryIsLoadedWhenTheDefaultOn
 TEST(LauncherFailureReport, LauncherInTheRootOfADrive) {
     const char* drive = std::getenv("KYR_DRIVE_ROOT");
     if (!drive || !*drive) {
-        GTEST_SKIP() << "no spare drive letter mapped (scripts/test.sh maps Q: to a folder)";
+        GTEST_SKIP() << "no spare drive letter mapped in KYR_DRIVE_ROOT (scripts/test.sh maps Q: "
+                        "to a folder, run-tests.cmd a free letter with subst)";
     }
     const fs::path root = fromUtf8(drive); // "Q:\"
     const fs::path launcher = root / L"kyrServer.com";

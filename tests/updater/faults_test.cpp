@@ -388,7 +388,8 @@ TEST(Faults, LogFolderThatCannotBeCreatedStopsTheRunBeforeAnythingIsTouched) {
 TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
     const char* volume = std::getenv("KYR_SMALL_VOLUME");
     if (!volume || !*volume) {
-        GTEST_SKIP() << "no small volume to fill (scripts/test.sh mounts one when run as root)";
+        GTEST_SKIP() << "no small volume to fill in KYR_SMALL_VOLUME (scripts/test.sh mounts one "
+                        "when run as root; on Windows an administrator makes a small virtual disk)";
     }
     // Filled to the last byte below: never a volume of any size that matters.
     ULARGE_INTEGER total{};

@@ -13,7 +13,7 @@ TEST(UpdaterRun, PrefixMatchesTheExpectedArchitecture) {
     // that both default server names are really exercised where the machine allows.
     const char* expected = std::getenv("KYR_EXPECT_WOW64");
     if (!expected) {
-        GTEST_SKIP() << "KYR_EXPECT_WOW64 is not set (run through scripts/test.sh)";
+        GTEST_SKIP() << "KYR_EXPECT_WOW64 is not set (scripts/test.sh and run-tests.cmd set it)";
     }
     EXPECT_EQ(underWow64(), std::string(expected) == "1");
 }
