@@ -19,23 +19,23 @@ while read -r dir; do
 done < <("$compiler" -xc++ -E -v - </dev/null 2>&1 |
     sed -n '/^#include <...> search starts here:/,/^End of search list/{/^ /p}')
 
-files=("$@")
-if [ ${#files[@]} -eq 0 ]; then
-    mapfile -t files < <(cd "$root" && find updater launcher -name '*.cpp' | sort)
+files=()
+if [ $# -gt 0 ]; then
+    for file in "$@"; do files+=("$(realpath "$file")"); done
+else
+    mapfile -t files < <(find "$root/updater" "$root/launcher" -name '*.cpp' | sort)
 fi
 for file in "${files[@]}"; do
-    if ! grep -qF "\"file\": \"$(realpath "$root/$file" 2>/dev/null || realpath "$file")\"" \
-        "$build/compile_commands.json"; then
+    if ! grep -qF "\"file\": \"$file\"" "$build/compile_commands.json"; then
         echo "tidy: $file is not in $build/compile_commands.json" >&2
         exit 2
     fi
 done
 
 # Two files at a time (the machine's cores are shared); each file's findings in one piece.
-cd "$root"
 started=$(date +%s)
 printf '%s\0' "${files[@]}" |
     xargs -0 -P2 -n1 sh -c 'out=$("$@" 2>&1) || { printf "%s\n" "$out"; exit 1; }' tidy \
         "$tidy" -p "$build" --quiet --warnings-as-errors='*' "${args[@]}" ||
     { echo "tidy: findings in the programs' code (see above)" >&2; exit 1; }
-echo "tidy: ${#files[@]} files clean in $(($(date +%s) - started)) s"
+echo "tidy: clean, ${#files[@]} source files in $(($(date +%s) - started)) s"
