@@ -15,7 +15,7 @@
 namespace bench {
 
 std::wstring newInstallation(Workspace& workspace, const std::wstring& program) {
-    const std::wstring app = workspace.root + L"\\i" + std::to_wstring(++workspace.installations);
+    std::wstring app = workspace.root + L"\\i" + std::to_wstring(++workspace.installations);
     makeDir(app);
     for (const wchar_t* dir :
          {L"\\ru", L"\\server", L"\\server\\x64", L"\\server\\x86", L"\\logs"}) {

@@ -99,7 +99,7 @@ void Run::readLines() {
         const double at = nowMs();
         pending.append(buffer, got);
         std::lock_guard<std::mutex> lock(mutex_);
-        std::size_t end;
+        std::size_t end = 0;
         while ((end = pending.find('\n')) != std::string::npos) {
             std::size_t size = end;
             if (size > 0 && pending[size - 1] == '\r') {
