@@ -5,10 +5,12 @@
 #   bench/results/latest.txt           the table as printed
 #   bench/results/time_per_file.png    time per staged file against N
 #   docs/BENCHMARKS.md                 the figures with the date and the machine
-# The programs measured are the x86-64 build of the sources, run by Wine's 64-bit loader:
-# the shipped programs are 32-bit, and not every machine's CPU executes 32-bit code.
-# Environment: KYR_BENCH_DIR (default build-bench) holds the x64 build and its Wine
-# prefix, KYR_BENCH_DIR-i686 the 32-bit build whose sizes are reported.
+# The programs measured are the shipped i686 build, run under WOW64, where the CPU executes
+# 32-bit code (scripts/wine-env.sh); else the x86-64 build of the sources, run by Wine's
+# 64-bit loader. The report says which.
+# Environment: KYR_BENCH_DIR (default build-bench) holds the x64 build, KYR_BENCH_DIR-i686
+# the i686 build (CMakePresets.json's presets bench and bench-i686); the measured one also
+# holds the Wine prefix. The sizes of both builds' programs are reported.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KYR_BENCH_DIR:-$root/build-bench}
@@ -28,22 +30,26 @@ if ! command -v gnuplot >/dev/null 2>&1; then
             apt-get install -y -q --no-install-recommends gnuplot-nox; }
 fi
 
+. "$root/scripts/wine-env.sh"
+# The measured build gets the bench programs; the other one only the two programs, for their
+# sizes. -B keeps $KYR_BENCH_DIR, which a preset cannot default.
+if kyr_native_32bit; then
+    measured=$build32 other=$build
+    measured_preset=bench-i686 other_preset=bench
+    wine=$(kyr_wine_loader wow64)
+else
+    measured=$build other=$build32
+    measured_preset=bench other_preset=bench-i686
+    wine=$(kyr_wine_loader x64)
+fi
 jobs=$(nproc)
 [ "$jobs" -le 2 ] || jobs=2
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_TESTS=ON -DKYR_BUILD_BENCH=ON >/dev/null
-fi
-cmake --build "$build" -j"$jobs" --target benchRunner
-if [ ! -f "$build32/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$build32" -j"$jobs" --target kyrUpdater kyrServer
+(cd "$root" && cmake --preset "$measured_preset" -B "$measured" >/dev/null)
+cmake --build "$measured" -j"$jobs" --target benchRunner
+(cd "$root" && cmake --preset "$other_preset" -B "$other" >/dev/null)
+cmake --build "$other" -j"$jobs" --target kyrUpdater kyrServer
 
-. "$root/scripts/wine-env.sh"
-wine=/usr/lib/wine/wine64
-kyr_wine_prefix win64 "$build/wine" "$wine"
+kyr_wine_prefix win64 "$measured/wine" "$wine"
 trap kyr_wine_stop EXIT
 "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || true
 
@@ -58,12 +64,12 @@ fi
 started=$(date +%s)
 # Wine maps the root of the Linux file system to drive Z:.
 csv_windows="Z:${csv//\//\\}"
-"$wine" "$build/bin/benchRunner.exe" --csv "$csv_windows" "${work[@]}" |
+"$wine" "$measured/bin/benchRunner.exe" --csv "$csv_windows" "${work[@]}" |
     tr -d '\r' | tee "$results/latest.txt"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "bench: benchRunner failed" >&2; exit 1; }
 tr -d '\r' <"$csv" >"$csv.tmp" && mv "$csv.tmp" "$csv"
 
-# Program sizes: the shipped 32-bit build and the x86-64 build that was measured.
+# Program sizes: the shipped 32-bit build and the x86-64 build.
 {
     echo
     echo "Program sizes (bytes, as built)"
@@ -110,6 +116,17 @@ size_rows=$(awk -F, '$1 == "size" { split($2, p, "/");
 disk_n=$(awk -F, '$1 == "per_file_disk" { print $2 }' "$csv")
 cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 wine_version=$("$wine" --version 2>/dev/null || echo unknown)
+measured_build=$(value programs i686 2)
+[ -n "$measured_build" ] || measured_build=x86-64
+if [ "$measured_build" = i686 ]; then
+    what_runs="The shipped programs are 32-bit x86, and this machine's CPU executes 32-bit
+code: every figure here is of the **shipped i686 build, run under WOW64** (Wine's loader in a
+64-bit prefix)."
+else
+    what_runs="The shipped programs are 32-bit x86; this machine's CPU cannot execute 32-bit
+code, so every figure here is of the **x86-64 build of the same sources, run by Wine's 64-bit
+loader** (\`/usr/lib/wine/wine64\`) in a 64-bit prefix."
+fi
 ratio_max=$(awk -F, '$1 == "per_file" && $5 > m { m = $5 } END { printf "%.2f", m }' "$csv")
 launch_ms=$(value launcher start_to_end 3)
 bare_ms=$(value launcher start_to_end 4)
@@ -133,9 +150,7 @@ when missing, builds into \`build-bench/\` and \`build-bench-i686/\`) measures b
 rewrites this file, \`bench/results/latest.csv\`, \`bench/results/latest.txt\` and the plot below.
 It takes a few minutes. The benchmarks are not part of the test suite.
 
-**What runs.** The shipped programs are 32-bit x86; this machine's CPU cannot execute 32-bit
-code, so every figure here is of the **x86-64 build of the same sources, run by Wine's 64-bit
-loader** (\`/usr/lib/wine/wine64\`) in a 64-bit prefix. Wine makes every system call dearer
+**What runs.** $what_runs Wine makes every system call dearer
 than Windows does; the ratios against the baselines, measured in the same run, are the figures
 to compare.
 
@@ -162,7 +177,10 @@ $per_file_rows
 
 Scaling ratio (updater ms/file at N = 10000 over N = 100):
 **$(fmt 2 "$(value scaling 10000/100 3)")** (target at most 1.2). Largest updater/baseline
-ratio: **$ratio_max** (target at most 1.2).
+ratio: **$ratio_max** (target at most 1.2). Under Wine the baseline's own calls also grow with
+the folder's size: the baseline's growth over the same sizes in this run is
+$(fmt 2 "$(value scaling_against_baseline 10000/100 4)"), so the updater's growth against the
+baseline's is **$(fmt 2 "$(value scaling_against_baseline 10000/100 5)")**.
 
 ![time per staged file against N](../bench/results/time_per_file.png)
 

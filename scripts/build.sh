@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds into $KYR_BUILD_DIR (default: build/):
+# Configures (CMakePresets.json's presets i686 and x64) and builds into $KYR_BUILD_DIR
+# (default: build/):
 #   build/i686  the shipped 32-bit programs, their fixtures and tests;
 #   build/x64   the same sources built for x86-64, to run the tests on machines whose
 #               CPU cannot execute 32-bit code (see README, "Testing").
@@ -9,18 +10,21 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/wine-env.sh"
 build=${KYR_BUILD_DIR:-$root/build}
 targets=("$@")
+jobs=$(nproc)
+[ "$jobs" -le 2 ] || jobs=2
 [ ${#targets[@]} -gt 0 ] || targets=(i686 x64)
 for target in "${targets[@]}"; do
     case $target in
-        i686) toolchain=mingw-i686.cmake ;;
-        x64) toolchain=mingw-x86_64.cmake ;;
+        i686 | x64) ;;
         *) echo "build: unknown target $target (i686 or x64)" >&2; exit 2 ;;
     esac
     # The 32-bit tests are built everywhere, so that they compile, and registered with ctest
     # only where the CPU executes 32-bit code (see wine-env.sh).
     register=ON
     if [ "$target" = i686 ] && ! kyr_native_32bit; then register=OFF; fi
-    cmake -S "$root" -B "$build/$target" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_TESTS=ON -DKYR_REGISTER_TESTS=$register >/dev/null
-    cmake --build "$build/$target" -j"$(nproc)"
+    # The configure presets (CMakePresets.json) hold the settings; -B keeps $KYR_BUILD_DIR,
+    # which a preset cannot default, and so the build goes by folder, not by build preset.
+    (cd "$root" && cmake --preset "$target" -B "$build/$target" \
+        -DKYR_REGISTER_TESTS=$register >/dev/null)
+    cmake --build "$build/$target" -j"$jobs"
 done

@@ -25,6 +25,9 @@ have_cmd unzip || need+=(unzip)
 have_cmd osslsigncode || need+=(osslsigncode)
 have_cmd openssl || need+=(openssl)
 have_cmd strings || need+=(binutils)
+# Code checks: clang-tidy over the programs' code (scripts/tidy.sh), clang-format's style.
+have_cmd clang-tidy-14 || need+=(clang-tidy-14)
+have_cmd clang-format || need+=(clang-format)
 
 if [ ${#need[@]} -eq 0 ]; then
     echo "setup: all tools present"

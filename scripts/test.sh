@@ -34,6 +34,7 @@ else
 fi
 
 status=0
+bash "$root/scripts/tidy.sh" || status=1 # clang-tidy of the programs' code (.clang-tidy)
 run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
     local name=$1 dir=$2 arch=$3 wow64=$4
     shift 4

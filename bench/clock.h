@@ -1,0 +1,13 @@
+// The bench's clock (QueryPerformanceCounter, in milliseconds) and the median of timings.
+#pragma once
+
+#include <vector>
+
+namespace bench {
+
+double nowMs();
+
+// The middle value (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> values);
+
+} // namespace bench
