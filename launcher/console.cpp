@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include <io.h>
 #include <cstdio>
 #include <fstream>
-#include <io.h>
 #include <iostream>
 
 namespace {

@@ -18,7 +18,8 @@ constexpr DWORD kDirAndDefaultDirs =
 using AddDllDirectoryFn = decltype(&AddDllDirectory);
 using SetDefaultDllDirectoriesFn = decltype(&SetDefaultDllDirectories);
 
-template <typename Fn> Fn kernel32Function(HMODULE kernel32, const char* name) {
+template <typename Fn>
+Fn kernel32Function(HMODULE kernel32, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
 }
 

@@ -46,5 +46,5 @@ PathStatus pathStatus(const std::wstring& path) {
     const std::unique_ptr<void, FileCloser> target(opened);
     BY_HANDLE_FILE_INFORMATION info{};
     return GetFileInformationByHandle(target.get(), &info) ? fromAttributes(info.dwFileAttributes)
-                                                          : failed();
+                                                           : failed();
 }

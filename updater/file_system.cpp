@@ -17,10 +17,9 @@ bool readAttributes(const std::wstring& literal, DWORD& attributes, DWORD& error
         return false;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        UniqueFileHandle target(CreateFileW(literal.c_str(), 0,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                            nullptr));
+        UniqueFileHandle target(
+            CreateFileW(literal.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         BY_HANDLE_FILE_INFORMATION information;
         if (!target || !GetFileInformationByHandle(target.get(), &information)) {
             error = GetLastError();
@@ -55,8 +54,8 @@ std::wstring literalForm(const std::wstring& fullPath) {
 FilePath resolvePath(const std::wstring& path) {
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
-                                              full.data(), nullptr);
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0) {
             throwLastError(path);
         }

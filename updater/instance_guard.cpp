@@ -2,7 +2,6 @@
 
 #include "support/exception.h"
 
-
 EveryoneSecurityAttributes::EveryoneSecurityAttributes() {
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
     PSID sid = nullptr;

@@ -12,9 +12,9 @@
 bool matchProcessName(const wchar_t* patternFirst, const wchar_t* patternLast,
                       const wchar_t* nameFirst, const wchar_t* nameLast);
 
-// The name patterns of the groups in the stop mask (a set of StopGroup bits): the application processes first
-// ("kyr.wrapper*.exe", "KYR.exe", "kyr.events.exe", "kyr.web.exe"), then the server
-// processes ("kyrServer*.exe", "~kyrServer*.exe").
+// The name patterns of the groups in the stop mask (a set of StopGroup bits): the
+// application processes first ("kyr.wrapper*.exe", "KYR.exe", "kyr.events.exe",
+// "kyr.web.exe"), then the server processes ("kyrServer*.exe", "~kyrServer*.exe").
 std::vector<std::wstring> stopPatterns(int stopMask);
 
 // Returns once every process that was running at the call, is not this process and

@@ -81,10 +81,9 @@ std::wstring fileNameOf(const std::wstring& path) {
 
 // A handle that only identifies a file: no access to its data, every sharing allowed.
 UniqueFileHandle openForIdentity(const std::wstring& literal) {
-    return UniqueFileHandle(CreateFileW(literal.c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
+    return UniqueFileHandle(
+        CreateFileW(literal.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // Whether two open handles are one file: the same volume and index, both asked now. On

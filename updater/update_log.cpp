@@ -75,7 +75,7 @@ std::filesystem::path makeFolders(const std::filesystem::path& base,
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = guarded && i == 0 ? createProtectedFolder(literal)
                                 : CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS
-                                                                              : GetLastError();
+                                                                             : GetLastError();
             if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
                 throw Exception(target.wstring(), error);
             }
@@ -123,7 +123,7 @@ std::wstring finalPathOfFolder(const std::filesystem::path& folder) {
 std::filesystem::path logBaseDirectory(std::filesystem::path& machineTail) {
     // The Win32 test, not the C runtime's stat, which takes neither a "\\?\" path nor one
     // over MAX_PATH and would then pass over the operator's folder silently.
-    const std::filesystem::path candidate = std::filesystem::path(ownDirectory()) / L"logs";
+    std::filesystem::path candidate = std::filesystem::path(ownDirectory()) / L"logs";
     if (GetFileAttributesW(literalOf(candidate).c_str()) != INVALID_FILE_ATTRIBUTES) {
         return candidate;
     }
@@ -273,7 +273,10 @@ void openLog(const LogFilePath& path) {
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || sequence > 9999) {
             throw Exception((folder / name).wstring(), error);
         }
-        name = stem + L'-' + std::to_wstring(sequence) + extension;
+        name = stem;
+        name += L'-';
+        name += std::to_wstring(sequence);
+        name += extension;
     }
     if (guarded && !fileIsAt(logHandle, expectedFolder + L'\\' + name)) {
         // Swapped for a link after the check: the file goes again, through its own handle.

@@ -1,6 +1,6 @@
-// Owners of Windows handles and system-allocated memory: one template, parameterised by a traits type that says how a
-// handle dies and which value counts as "none". Closing keeps the thread's last error, so
-// an error code read after cleanup is still the one of the failing call.
+// Owners of Windows handles and system-allocated memory: one template, parameterised by a traits
+// type that says how a handle dies and which value counts as "none". Closing keeps the thread's
+// last error, so an error code read after cleanup is still the one of the failing call.
 #pragma once
 
 #include <windows.h>
@@ -71,7 +71,8 @@ using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 struct LocalFreeDeleter {
     void operator()(void* memory) const { LocalFree(memory); }
 };
-template <typename T> using UniqueLocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
+template <typename T>
+using UniqueLocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
 
 // A security identifier from AllocateAndInitializeSid: FreeSid.
 struct FreeSidDeleter {
