@@ -52,7 +52,8 @@ run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
         wineserver -p 2>/dev/null || true
     fi
     export KYR_DRIVE_ROOT='Q:\'
-    # The host checks ran above, once. A display for the console tests of the launcher. Wine's own services start with the
+    # The host checks ran above, once.
+    # A display for the console tests of the launcher. Wine's own services start with the
     # first program of a session and would inherit ctest's output pipes: start them first.
     if ! xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         "$0" cmd /c exit >/dev/null 2>&1 </dev/null
