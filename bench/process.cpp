@@ -12,6 +12,17 @@
 
 namespace bench {
 
+namespace {
+
+// The null device, for a child's standard handles.
+HANDLE inheritableNul() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_EXISTING, 0, nullptr);
+}
+
+} // namespace
+
 Run::Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& workDir) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE writeEnd = nullptr;
@@ -19,9 +30,7 @@ Run::Run(const std::wstring& program, const std::wstring& arguments, const std::
         failWith(L"CreatePipe");
     }
     SetHandleInformation(readEnd_, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul =
-        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul = inheritableNul();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -125,10 +134,7 @@ void Run::readPeak() {
 
 double timeStart(const std::wstring& program, const std::wstring& arguments,
                  const std::wstring& workDir) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE nul =
-        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul = inheritableNul();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -17,16 +17,7 @@
 cmake_minimum_required(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/sha256sums.cmake)
 
-set(files "")
-set(seen_separator FALSE)
-math(EXPR last "${CMAKE_ARGC} - 1")
-foreach(index RANGE 1 ${last})
-    if(seen_separator)
-        list(APPEND files "${CMAKE_ARGV${index}}")
-    elseif(CMAKE_ARGV${index} STREQUAL "--")
-        set(seen_separator TRUE)
-    endif()
-endforeach()
+kyr_script_arguments(files)
 if(NOT KYR_PACKAGE_DIR OR NOT KYR_PACKAGE_NAME OR NOT files)
     message(FATAL_ERROR "usage: cmake -DKYR_PACKAGE_DIR=<folder> -DKYR_PACKAGE_NAME=<name> "
                         "-DKYR_ZIP=<zip> -P make_package.cmake -- FILE...")
