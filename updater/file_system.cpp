@@ -126,6 +126,36 @@ void renamePath(const FilePath& from, const FilePath& to) {
     }
 }
 
+DirectoryListing::DirectoryListing(const FilePath& pattern) {
+    // Filled here, in the body: a member initialiser of the handle would run before the
+    // entry's own initialiser, which would then clear the first entry.
+    handle_.reset(FindFirstFileW(pattern.literal.c_str(), &data_));
+    if (handle_) {
+        firstPending_ = true;
+    } else {
+        error_ = GetLastError(); // the owner keeps the thread's last error
+    }
+}
+
+bool DirectoryListing::next(DirectoryEntry& entry) {
+    if (!handle_) {
+        return false;
+    }
+    if (firstPending_) {
+        firstPending_ = false;
+    } else if (!FindNextFileW(handle_.get(), &data_)) {
+        error_ = GetLastError();
+        return false;
+    }
+    entry.name = data_.cFileName;
+    entry.directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+}
+
+bool DirectoryListing::close() {
+    return FindClose(handle_.release()) != FALSE;
+}
+
 std::vector<DirectoryEntry> listDirectory(const FilePath& dir) {
     const auto failure = [&dir](const char* what, DWORD code) {
         return std::filesystem::filesystem_error(
@@ -133,24 +163,21 @@ std::vector<DirectoryEntry> listDirectory(const FilePath& dir) {
             std::error_code(static_cast<int>(code), std::system_category()));
     };
     std::vector<DirectoryEntry> entries;
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle listing(FindFirstFileW((dir / L"*").literal.c_str(), &data));
-    if (!listing) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
+    DirectoryListing listing(dir / L"*");
+    if (!listing.started()) {
+        if (listing.error() == ERROR_FILE_NOT_FOUND) {
             return entries; // nothing at all, not even "." (the root of a drive)
         }
-        throw failure("directory iterator cannot open directory", error);
+        throw failure("directory iterator cannot open directory", listing.error());
     }
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") {
-            entries.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    DirectoryEntry entry;
+    while (listing.next(entry)) {
+        if (entry.name != L"." && entry.name != L"..") {
+            entries.push_back(entry);
         }
-    } while (FindNextFileW(listing.get(), &data));
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) {
-        throw failure("directory iterator cannot advance", error);
+    }
+    if (listing.error() != ERROR_NO_MORE_FILES) {
+        throw failure("directory iterator cannot advance", listing.error());
     }
     return entries;
 }

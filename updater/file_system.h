@@ -8,6 +8,8 @@
 // applies.
 #pragma once
 
+#include "support/unique_handle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -51,6 +53,31 @@ void renamePath(const FilePath& from, const FilePath& to);
 struct DirectoryEntry {
     std::wstring name;
     bool directory = false;
+};
+
+// One listing of the entries that match a pattern ("dir\*", "dir\~*"): FindFirstFileW, then
+// FindNextFileW until it stops, the handle owned. What a failure to start, the reason the
+// listing stopped and a failure to close mean is the caller's decision; the listing only
+// keeps the codes.
+class DirectoryListing {
+public:
+    explicit DirectoryListing(const FilePath& pattern);
+
+    // Whether the listing started; when not, error() is the code FindFirstFileW left.
+    bool started() const { return static_cast<bool>(handle_); }
+    // The next entry, as the system returns it ("." and ".." included); false once there is
+    // none, error() then telling why FindNextFileW stopped.
+    bool next(DirectoryEntry& entry);
+    // The code of the failure to start or of the stop.
+    DWORD error() const { return error_; }
+    // Ends the listing with FindClose; false when that fails, GetLastError telling why.
+    bool close();
+
+private:
+    UniqueFindHandle handle_;
+    WIN32_FIND_DATAW data_{};
+    bool firstPending_ = false; // FindFirstFileW's entry not handed out yet
+    DWORD error_ = ERROR_SUCCESS;
 };
 
 // The entries of a directory, without "." and "..". A directory that cannot be listed

@@ -50,25 +50,25 @@ std::vector<std::pair<FilePath, int>> scannedDirectories(const FilePath& appDir)
 // Appends the staged files of one directory to its list; returns their stop groups.
 int scanDirectory(const FilePath& dir, int dirGroups, std::vector<std::wstring>& names) {
     const FilePath pattern = dir / L"~*";
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(FindFirstFileW(pattern.literal.c_str(), &entry));
-    if (!listing) {
-        const DWORD error = GetLastError();
+    DirectoryListing listing(pattern);
+    if (!listing.started()) {
+        const DWORD error = listing.error();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return 0;
         }
         throw Exception(pattern.shown, error);
     }
     int mask = 0;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    DirectoryEntry entry;
+    // Every entry the listing gave is taken; why it stopped is not asked.
+    while (listing.next(entry)) {
+        if (entry.directory) {
             continue;
         }
-        const std::wstring name = entry.cFileName;
-        mask |= dirGroups == kAllProcesses ? stopGroupsOfStagedName(name) : dirGroups;
-        names.push_back(name);
-    } while (FindNextFileW(listing.get(), &entry));
-    if (!FindClose(listing.release())) {
+        mask |= dirGroups == kAllProcesses ? stopGroupsOfStagedName(entry.name) : dirGroups;
+        names.push_back(entry.name);
+    }
+    if (!listing.close()) {
         throwLastError(pattern.shown);
     }
     return mask;
