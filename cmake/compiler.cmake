@@ -29,3 +29,18 @@ function(kyr_unicode_entry target)
         target_link_options(${target} PRIVATE ${KYR_UNICODE_ENTRY_FLAG})
     endif()
 endfunction()
+
+# kyr_program_warnings(target): the shipped programs' own code builds without a warning; CI
+# turns the warnings into errors (-DKYR_WARNINGS_AS_ERRORS=ON), a developer's build keeps
+# them as warnings.
+option(KYR_WARNINGS_AS_ERRORS "Treat warnings in the programs' own code as errors" OFF)
+function(kyr_program_warnings target)
+    if(NOT KYR_WARNINGS_AS_ERRORS)
+        return()
+    endif()
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /WX)
+    else()
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()

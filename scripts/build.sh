@@ -4,6 +4,7 @@
 #   build/i686  the shipped 32-bit programs, their fixtures and tests;
 #   build/x64   the same sources built for x86-64, to run the tests on machines whose
 #               CPU cannot execute 32-bit code (see README, "Testing").
+# KYR_WARNINGS_AS_ERRORS=ON (CI sets it) makes a warning in the programs' own code an error.
 # Usage: scripts/build.sh [i686|x64]...   (default: both)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,6 +26,7 @@ for target in "${targets[@]}"; do
     # The configure presets (CMakePresets.json) hold the settings; -B keeps $KYR_BUILD_DIR,
     # which a preset cannot default, and so the build goes by folder, not by build preset.
     (cd "$root" && cmake --preset "$target" -B "$build/$target" \
-        -DKYR_REGISTER_TESTS=$register >/dev/null)
+        -DKYR_REGISTER_TESTS=$register \
+        -DKYR_WARNINGS_AS_ERRORS="${KYR_WARNINGS_AS_ERRORS:-OFF}" >/dev/null)
     cmake --build "$build/$target" -j"$jobs"
 done
