@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # clang-tidy (.clang-tidy) over the programs' sources, updater/ and launcher/, as the i686
-# build compiles them (its compile_commands.json); every finding is an error.
+# build compiles them (its compile_commands.json); every finding is an error. First, the same
+# sources and their headers must stand as clang-format (.clang-format) lays them out, includes
+# sorted.
 # Run scripts/build.sh i686 first. Usage: scripts/tidy.sh [source files...]
 # clang reads the MinGW code as that target with GCC's and MinGW's own include folders.
 set -euo pipefail
@@ -31,6 +33,12 @@ for file in "${files[@]}"; do
         exit 2
     fi
 done
+
+format=$(command -v clang-format-14 || command -v clang-format || true)
+[ -n "$format" ] || { echo "tidy: clang-format is missing (scripts/setup.sh installs it)" >&2; exit 2; }
+mapfile -t formatted < <(find "$root/updater" "$root/launcher" -name '*.cpp' -o -name '*.h' | sort)
+"$format" --dry-run --Werror "${formatted[@]}" ||
+    { echo "tidy: not laid out as .clang-format says (run $format -i on the files above)" >&2; exit 1; }
 
 # Two files at a time (the machine's cores are shared); each file's findings in one piece.
 started=$(date +%s)
