@@ -57,7 +57,7 @@ TEST(LauncherFailureReport, NoLibraryAnywhere) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LauncherInstall install(c.folder);
-        const fs::path app = install.appDir();
+        const fs::path& app = install.appDir();
         const std::string expected = reportOutput(
             searchStartLines(app) +
                 std::vector<std::wstring>{L"    dllRoot not found", L"try app: " + app.wstring()} +
