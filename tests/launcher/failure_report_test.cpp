@@ -43,26 +43,31 @@ void expectReport(const LauncherInstall& install, const std::string& expected) {
 } // namespace
 
 TEST(LauncherFailureReport, NoLibraryAnywhere) {
-    LauncherInstall install;
-    const fs::path app = install.appDir();
-    expectReport(install, reportOutput(searchStartLines(app) +
-                                           std::vector<std::wstring>{L"    dllRoot not found",
-                                                                     L"try app: " + app.wstring()} +
-                                           noLibraryLines(app),
-                                       kNoEntry));
-}
-
-TEST(LauncherFailureReport, FolderNamesTheOutputCannotShowLeaveTheReportWhole) {
-    // Сервер: letters the C runtime's default conversion cannot write.
-    LauncherInstall install(L"\u0421\u0435\u0440\u0432\u0435\u0440");
-    const fs::path app = install.appDir();
-    const std::string expected = reportOutput(
-        searchStartLines(app) +
-            std::vector<std::wstring>{L"    dllRoot not found", L"try app: " + app.wstring()} +
-            noLibraryLines(app),
-        kNoEntry);
-    ASSERT_NE(expected.find("\\??????\r\n"), std::string::npos) << expected;
-    expectReport(install, expected);
+    struct Case {
+        const char* name;
+        const wchar_t* folder; // of the installation; empty: the usual one
+        const char* shownAs;   // how the report shows the folder's name (null: as it is)
+    };
+    const Case cases[] = {
+        {"plain folder", L"", nullptr},
+        // Сервер: letters the C runtime's default conversion cannot write; the report stays
+        // whole.
+        {"folder the output cannot show", L"\u0421\u0435\u0440\u0432\u0435\u0440", "\\??????\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LauncherInstall install(c.folder);
+        const fs::path& app = install.appDir();
+        const std::string expected = reportOutput(
+            searchStartLines(app) +
+                std::vector<std::wstring>{L"    dllRoot not found", L"try app: " + app.wstring()} +
+                noLibraryLines(app),
+            kNoEntry);
+        if (c.shownAs) {
+            ASSERT_NE(expected.find(c.shownAs), std::string::npos) << expected;
+        }
+        expectReport(install, expected);
+    }
 }
 
 TEST(LauncherFailureReport, NotALibraryInTheLibraryDirectoryEndsTheSearch) {

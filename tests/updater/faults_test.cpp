@@ -128,31 +128,45 @@ TEST(Faults, LockedOldCopyStopsTheRunBeforeAnyRename) {
 }
 
 TEST(Faults, ReadOnlyFilesAreReplacedAndRemoved) {
-    for (const wchar_t* readOnly : {L"kyrCore.dll", L"kyrCore.dll.old", L"~kyrCore.dll"}) {
-        SCOPED_TRACE(toUtf8(readOnly));
+    using Files = std::vector<std::pair<const wchar_t*, const char*>>;
+    struct Case {
+        const char* name;
+        Files before; // the installation's files and what they hold
+        const wchar_t* readOnly;
+        Files after; // what they hold after the run ("" = absent)
+    };
+    const Files replacement = {
+        {L"~kyrCore.dll", "new"}, {L"kyrCore.dll", "current"}, {L"kyrCore.dll.old", "older"}};
+    const Files replaced = {
+        {L"kyrCore.dll", "new"}, {L"kyrCore.dll.old", ""}, {L"~kyrCore.dll", ""}};
+    const Case cases[] = {
+        {"installed file", replacement, L"kyrCore.dll", replaced},
+        {"old copy", replacement, L"kyrCore.dll.old", replaced},
+        {"staged file", replacement, L"~kyrCore.dll", replaced},
+        {"superseded file",
+         {{L"server\\x86\\kyrShare.dll", "x86"}, {L"kyrShare.dll", "app"}},
+         L"kyrShare.dll",
+         {{L"kyrShare.dll", ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Install install;
-        install.put(L"~kyrCore.dll", "new");
-        install.put(L"kyrCore.dll", "current");
-        install.put(L"kyrCore.dll.old", "older");
-        setReadOnly(install.appDir() / readOnly);
+        for (const auto& [name, content] : c.before) {
+            install.put(name, content);
+        }
+        setReadOnly(install.appDir() / c.readOnly);
 
         const RunResult r = install.update();
 
         EXPECT_EQ(r.exitCode, 0u) << r.out;
-        EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
-        EXPECT_FALSE(install.exists(L"kyrCore.dll.old"));
-        EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
+        for (const auto& [name, content] : c.after) {
+            if (*content) {
+                EXPECT_EQ(install.content(name), content) << toUtf8(name);
+            } else {
+                EXPECT_FALSE(install.exists(name)) << toUtf8(name);
+            }
+        }
     }
-}
-
-TEST(Faults, ReadOnlySupersededFileIsRemoved) {
-    Install install;
-    install.put(L"server\\x86\\kyrShare.dll", "x86");
-    install.put(L"kyrShare.dll", "app");
-    setReadOnly(install.appDir() / L"kyrShare.dll");
-    const RunResult r = install.update();
-    EXPECT_EQ(r.exitCode, 0u) << r.out;
-    EXPECT_FALSE(install.exists(L"kyrShare.dll"));
 }
 
 TEST(Faults, StagedFileWhoseTargetIsADirectoryLosesNothing) {

@@ -33,50 +33,48 @@ TEST(Replacement, WithNothingStagedTheServerIsStillStarted) {
     EXPECT_EQ(install.onlyLogMessages(), lines);
 }
 
-TEST(Replacement, InstalledFileGoesAsideAndTheOldCopyIsRemovedTwice) {
-    Install install;
-    install.put(L"~kyrCore.dll", "new");
-    install.put(L"kyrCore.dll", "current");
-    install.put(L"kyrCore.dll.old", "older");
-    const fs::path& a = install.appDir();
+TEST(Replacement, InstalledFileGoesAsideAndTheOldCopyIsRemovedUnlessKept) {
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> arguments;
+        const char* oldCopy; // what kyrCore.dll.old holds after the run ("" = absent)
+    };
+    const Case cases[] = {
+        // The earlier old copy goes before the rename, the replaced version's after it.
+        {"old copy removed twice", {}, ""},
+        // The replaced version stays as the old copy.
+        {"--keepOld", {L"--keepOld"}, "current"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Install install;
+        install.put(L"~kyrCore.dll", "new");
+        install.put(L"kyrCore.dll", "current");
+        install.put(L"kyrCore.dll.old", "older");
+        const fs::path& a = install.appDir();
 
-    const RunResult r = install.update();
+        const RunResult r = install.update(c.arguments);
 
-    EXPECT_EQ(r.exitCode, 0u) << r.out;
-    const auto lines = install.begin() + waitLines() +
-                       std::vector<std::string>{
-                           removeLine(a, L"kyrCore.dll.old"),
-                           renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
-                           renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
-                           removeLine(a, L"kyrCore.dll.old"),
-                       } +
-                       endLines(a);
-    EXPECT_EQ(r.out, asOutput(lines));
-    EXPECT_EQ(install.onlyLogMessages(), lines);
-    EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
-    EXPECT_FALSE(install.exists(L"kyrCore.dll.old"));
-    EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
-}
-
-TEST(Replacement, KeepOldLeavesTheReplacedVersionAsTheOldCopy) {
-    Install install;
-    install.put(L"~kyrCore.dll", "new");
-    install.put(L"kyrCore.dll", "current");
-    install.put(L"kyrCore.dll.old", "older");
-    const fs::path& a = install.appDir();
-
-    const RunResult r = install.update({L"--keepOld"});
-
-    EXPECT_EQ(r.exitCode, 0u) << r.out;
-    EXPECT_EQ(r.out, asOutput(install.begin() + waitLines() +
-                              std::vector<std::string>{
-                                  removeLine(a, L"kyrCore.dll.old"),
-                                  renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
-                                  renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
-                              } +
-                              endLines(a)));
-    EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
-    EXPECT_EQ(install.content(L"kyrCore.dll.old"), "current");
+        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        std::vector<std::string> steps{
+            removeLine(a, L"kyrCore.dll.old"),
+            renameLine(a, L"kyrCore.dll", L"kyrCore.dll.old"),
+            renameLine(a, L"~kyrCore.dll", L"kyrCore.dll"),
+        };
+        if (!*c.oldCopy) {
+            steps.push_back(removeLine(a, L"kyrCore.dll.old"));
+        }
+        const auto lines = install.begin() + waitLines() + steps + endLines(a);
+        EXPECT_EQ(r.out, asOutput(lines));
+        EXPECT_EQ(install.onlyLogMessages(), lines);
+        EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
+        if (*c.oldCopy) {
+            EXPECT_EQ(install.content(L"kyrCore.dll.old"), c.oldCopy);
+        } else {
+            EXPECT_FALSE(install.exists(L"kyrCore.dll.old"));
+        }
+        EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
+    }
 }
 
 TEST(Replacement, StagedFileWithoutInstalledCounterpartBecomesANewFile) {
