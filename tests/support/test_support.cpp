@@ -290,7 +290,7 @@ std::wstring unixPathOf(const fs::path& path) {
     if (!folder) {
         return {};
     }
-    const std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
+    std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
     HeapFree(GetProcessHeap(), 0, folder);
     return unix;
 }
