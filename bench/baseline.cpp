@@ -6,6 +6,8 @@
 //   benchBaseline.exe <application directory> [--split-log-writes]
 // The log goes to <application directory>\logs\baseline.log. A log line is one write, or
 // with --split-log-writes three (time stamp, text, line feed), as the updater writes it.
+#include "updater/support/unique_handle.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -111,16 +113,15 @@ void rename(const std::wstring& from, const std::wstring& to) {
 std::vector<std::wstring> listFiles(const std::wstring& pattern) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW(pattern.c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle listing(FindFirstFileW(pattern.c_str(), &entry));
+    if (!listing) {
         return names;
     }
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             names.emplace_back(entry.cFileName);
         }
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+    } while (FindNextFileW(listing.get(), &entry));
     return names;
 }
 

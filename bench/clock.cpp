@@ -1,20 +1,13 @@
 #include "clock.h"
 
-#include <windows.h>
+#include "piped_child.h"
 
 #include <algorithm>
 
 namespace bench {
 
 double nowMs() {
-    static const double ticksPerMs = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart) / 1000.0;
-    }();
-    LARGE_INTEGER ticks;
-    QueryPerformanceCounter(&ticks);
-    return static_cast<double>(ticks.QuadPart) / ticksPerMs;
+    return kyrtest::clockMs();
 }
 
 double median(std::vector<double> values) {

@@ -1,4 +1,5 @@
-// The bench's clock (QueryPerformanceCounter, in milliseconds) and the median of timings.
+// The bench's clock (QueryPerformanceCounter, in milliseconds: the clock that stamps a
+// program's output lines) and the median of timings.
 #pragma once
 
 #include <vector>

@@ -2,6 +2,8 @@
 
 #include "text.h"
 
+#include "updater/support/unique_handle.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -20,33 +22,31 @@ void makeDir(const std::wstring& path) {
 }
 
 void writeFile(const std::wstring& path, const char* bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         failWith(L"CreateFileW " + path);
     }
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(strlen(bytes));
-    const BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
-    CloseHandle(file);
-    if (!ok || written != size) {
+    if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
         failWith(L"WriteFile " + path);
     }
 }
 
 std::string readFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         failWith(L"CreateFileW " + path);
     }
     std::string bytes;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
         bytes.append(buffer, got);
     }
-    CloseHandle(file);
     return bytes;
 }
 
@@ -58,30 +58,31 @@ void copyFile(const std::wstring& from, const std::wstring& to) {
 
 void removeTree(const std::wstring& dir) {
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring path = dir + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(path);
-            } else {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
-    }
+    {
+        const UniqueFindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+        if (listing) {
+            do {
+                const std::wstring name = entry.cFileName;
+                if (name == L"." || name == L"..") {
+                    continue;
+                }
+                const std::wstring path = dir + L"\\" + name;
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    removeTree(path);
+                } else {
+                    DeleteFileW(path.c_str());
+                }
+            } while (FindNextFileW(listing.get(), &entry));
+        }
+    } // the listing is closed before its folder goes
     RemoveDirectoryW(dir.c_str());
 }
 
 void findFiles(const std::wstring& dir, const std::wstring& suffix,
                std::vector<std::wstring>& found) {
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    if (!listing) {
         return;
     }
     do {
@@ -95,21 +96,19 @@ void findFiles(const std::wstring& dir, const std::wstring& suffix,
                    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
             found.push_back(dir + L"\\" + name);
         }
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+    } while (FindNextFileW(listing.get(), &entry));
 }
 
 std::vector<std::wstring> fileNames(const std::wstring& dir) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    if (listing) {
         do {
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 names.emplace_back(entry.cFileName);
             }
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
+        } while (FindNextFileW(listing.get(), &entry));
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -22,10 +22,10 @@ Launch measureLaunch(const Workspace& workspace, int repetitions) {
     const std::wstring probe = dir + L"\\benchLoadProbe.exe";
     std::vector<double> launcherTimes, bareTimes, crtTimes, coreTimes;
     for (int rep = -3; rep < repetitions; ++rep) { // three rounds to warm up
-        const double l = timeStart(launcher, L"", dir);
-        const double b = timeStart(bare, L"", dir);
-        const double c = timeStart(probe, L" ucrt", dir);
-        const double k = timeStart(probe, L" ucrt core", dir);
+        const double l = timeStart(launcher, {}, dir);
+        const double b = timeStart(bare, {}, dir);
+        const double c = timeStart(probe, {L"ucrt"}, dir);
+        const double k = timeStart(probe, {L"ucrt", L"core"}, dir);
         if (rep >= 0) {
             launcherTimes.push_back(l);
             bareTimes.push_back(b);

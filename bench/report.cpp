@@ -3,6 +3,8 @@
 #include "clock.h"
 #include "text.h"
 
+#include "updater/support/unique_handle.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -144,14 +146,13 @@ void reportLaunch(Csv& csv, int launches, const Launch& launch) {
 }
 
 void writeCsv(const Csv& csv, const wchar_t* path) {
-    HANDLE file =
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const UniqueFileHandle file(
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE ||
-        !WriteFile(file, csv.text.data(), static_cast<DWORD>(csv.text.size()), &written, nullptr)) {
+    if (!file || !WriteFile(file.get(), csv.text.data(), static_cast<DWORD>(csv.text.size()),
+                            &written, nullptr)) {
         failWith(L"writing the results");
     }
-    CloseHandle(file);
 }
 
 } // namespace bench

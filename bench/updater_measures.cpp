@@ -23,12 +23,16 @@ double fileWorkMs(const Run& run) {
 }
 
 // One run in a fresh installation of n staged files: program before app-dir after.
-double measureOnce(Workspace& workspace, const std::wstring& program, const std::wstring& before,
-                   const std::wstring& after, int n, bool updater, double& wallMs, SIZE_T& peak) {
+double measureOnce(Workspace& workspace, const std::wstring& program,
+                   const std::vector<std::wstring>& before, const std::vector<std::wstring>& after,
+                   int n, bool updater, double& wallMs, SIZE_T& peak) {
     const std::wstring app = newInstallation(workspace, program);
     stageFiles(app, n);
     const std::wstring exe = app + program.substr(program.find_last_of(L'\\'));
-    Run run(exe, before + quoted(app) + after, app);
+    std::vector<std::wstring> arguments = before;
+    arguments.push_back(app);
+    arguments.insert(arguments.end(), after.begin(), after.end());
+    Run run(exe, arguments, app);
     run.finish();
     if (run.exitCode() != 0 || run.lines().size() != expectedLines(n)) {
         throw std::runtime_error(narrow(program) + " ended with " + std::to_string(run.exitCode()) +
@@ -73,14 +77,14 @@ PerFile measurePerFile(Workspace& workspace, int n, int repetitions, bool splitB
         double wall = 0;
         SIZE_T runPeak = 0;
         updater.push_back(
-            measureOnce(workspace, updaterExe, L"--appDir ", L"", n, true, wall, runPeak) / n);
+            measureOnce(workspace, updaterExe, {L"--appDir"}, {}, n, true, wall, runPeak) / n);
         updaterWall.push_back(wall);
         peak = std::max(peak, runPeak);
-        baseline.push_back(measureOnce(workspace, baselineExe, L"", L"", n, false, wall, runPeak) /
+        baseline.push_back(measureOnce(workspace, baselineExe, {}, {}, n, false, wall, runPeak) /
                            n);
         baselineWall.push_back(wall);
         if (splitBaseline) {
-            split.push_back(measureOnce(workspace, baselineExe, L"", L" --split-log-writes", n,
+            split.push_back(measureOnce(workspace, baselineExe, {}, {L"--split-log-writes"}, n,
                                         false, wall, runPeak) /
                             n);
         }
@@ -97,34 +101,30 @@ WaitLatency measureWaitOnce(Workspace& workspace, int rep) {
 
     const std::wstring eventName =
         L"kyrBenchStop-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(rep);
-    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-    std::wstring commandLine = quoted(app + L"\\KYR.exe") + L" " + eventName;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION kyr{};
-    if (!stop || !CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 app.c_str(), &startup, &kyr)) {
+    const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    if (!stop) {
         failWith(L"the stand-in KYR.exe");
     }
-    CloseHandle(kyr.hThread);
+    kyrtest::RunOptions inConsole;
+    inConsole.workDir = app;
+    inConsole.captureOutput = false;
+    kyrtest::Child kyr(app + L"\\KYR.exe", {eventName}, inConsole);
 
-    Run run(app + L"\\kyrUpdater.exe", L"--appDir " + quoted(app), app);
+    Run run(app + L"\\kyrUpdater.exe", {L"--appDir", app}, app);
     if (run.waitForLine("Wait for stop", 30000) < 0) {
         throw std::runtime_error("the updater did not start waiting");
     }
     // Time to take its process list and start waiting on KYR.exe.
     Sleep(300);
-    if (WaitForSingleObject(kyr.hProcess, 0) != WAIT_TIMEOUT) {
+    if (!kyr.running()) {
         throw std::runtime_error("the stand-in KYR.exe ended too early");
     }
-    SetEvent(stop);
-    WaitForSingleObject(kyr.hProcess, INFINITE);
+    SetEvent(stop.get());
+    kyr.wait(INFINITE);
     const double endedAt = nowMs();
     FILETIME created, exited, kernel, user;
-    const bool haveExitTime = GetProcessTimes(kyr.hProcess, &created, &exited, &kernel, &user) &&
+    const bool haveExitTime = GetProcessTimes(kyr.handle(), &created, &exited, &kernel, &user) &&
                               (exited.dwLowDateTime || exited.dwHighDateTime);
-    CloseHandle(kyr.hProcess);
-    CloseHandle(stop);
     run.finish();
     if (run.exitCode() != 0) {
         throw std::runtime_error("the waiting updater failed");

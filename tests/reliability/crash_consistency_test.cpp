@@ -112,15 +112,14 @@ private:
 void waitForServersToEnd() {
     const std::wstring server = defaultExeName();
     for (int attempt = 0; attempt < 500; ++attempt) {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof entry;
         bool running = false;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
-             more = Process32NextW(snapshot, &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !running;
+             more = Process32NextW(snapshot.get(), &entry)) {
             running = _wcsicmp(entry.szExeFile, server.c_str()) == 0;
         }
-        CloseHandle(snapshot);
         if (!running) {
             return;
         }

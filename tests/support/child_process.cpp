@@ -1,25 +1,12 @@
-// Child processes of the tests: command lines quoted as the C runtime reads them back,
-// standard output and error captured in files, a retry where Wine fails a start.
+#include "child_process.h"
+
 #include "test_support.h"
 
 #include <atomic>
+#include <cstdio>
 #include <stdexcept>
 
 namespace kyrtest {
-
-namespace {
-
-HANDLE inheritableFile(const fs::path& path, DWORD access, DWORD disposition) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        throw std::runtime_error("cannot open " + toUtf8(path.wstring()));
-    }
-    return h;
-}
-
-} // namespace
 
 std::wstring quoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
@@ -56,6 +43,16 @@ std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstri
     return line;
 }
 
+UniqueFileHandle inheritableFile(const fs::path& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    UniqueFileHandle h(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
+        throw std::runtime_error("cannot open " + toUtf8(path.wstring()));
+    }
+    return h;
+}
+
 BOOL startProcess(const fs::path& program, std::wstring& commandLine, BOOL inheritHandles,
                   DWORD creationFlags, const fs::path& workDir, STARTUPINFOW& startup,
                   PROCESS_INFORMATION& process) {
@@ -80,7 +77,7 @@ Child::Child(const fs::path& program, const std::vector<std::wstring>& arguments
     std::wstring commandLine = commandLineOf(program, arguments);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    HANDLE in = nullptr, out = nullptr, err = nullptr;
+    UniqueFileHandle in, out, err;
     if (options.captureOutput) {
         static std::atomic<unsigned> counter{0};
         wchar_t temp[MAX_PATH + 1] = {};
@@ -93,36 +90,26 @@ Child::Child(const fs::path& program, const std::vector<std::wstring>& arguments
         out = inheritableFile(outPath_, GENERIC_WRITE, CREATE_ALWAYS);
         err = inheritableFile(errPath_, GENERIC_WRITE, CREATE_ALWAYS);
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = in;
-        si.hStdOutput = out;
-        si.hStdError = err;
+        si.hStdInput = in.get();
+        si.hStdOutput = out.get();
+        si.hStdError = err.get();
     }
     const fs::path workDir = options.workDir.empty() ? program.parent_path() : options.workDir;
     PROCESS_INFORMATION pi{};
-    const BOOL started =
-        startProcess(program, commandLine, options.captureOutput ? TRUE : FALSE,
-                     options.creationFlags | CREATE_UNICODE_ENVIRONMENT, workDir, si, pi);
-    const DWORD error = GetLastError();
-    for (HANDLE h : {in, out, err}) {
-        if (h) {
-            CloseHandle(h);
-        }
-    }
-    if (!started) {
+    if (!startProcess(program, commandLine, options.captureOutput ? TRUE : FALSE,
+                      options.creationFlags | CREATE_UNICODE_ENVIRONMENT, workDir, si, pi)) {
+        const DWORD error = GetLastError();
         throw std::runtime_error("CreateProcessW failed for " + toUtf8(program.wstring()) +
                                  " with code " + std::to_string(error));
     }
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
+    const UniqueHandle thread(pi.hThread);
+    process_.reset(pi.hProcess);
     pid_ = pi.dwProcessId;
 }
 
 Child::~Child() {
-    if (process_) {
-        if (running()) {
-            kill();
-        }
-        CloseHandle(process_);
+    if (process_ && running()) {
+        kill();
     }
     std::error_code ec;
     if (!outPath_.empty()) {
@@ -132,12 +119,12 @@ Child::~Child() {
 }
 
 bool Child::wait(DWORD timeoutMs) {
-    return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 void Child::kill(UINT exitCode) {
-    TerminateProcess(process_, exitCode);
-    WaitForSingleObject(process_, 10000);
+    TerminateProcess(process_.get(), exitCode);
+    WaitForSingleObject(process_.get(), 10000);
 }
 
 RunResult Child::finish() {
@@ -146,7 +133,7 @@ RunResult Child::finish() {
         result.timedOut = true;
         kill();
     }
-    GetExitCodeProcess(process_, &result.exitCode);
+    GetExitCodeProcess(process_.get(), &result.exitCode);
     if (options_.captureOutput) {
         result.out = readFile(outPath_);
         result.err = readFile(errPath_);

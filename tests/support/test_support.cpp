@@ -61,35 +61,34 @@ TempDir::~TempDir() {
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
+        const DWORD error = GetLastError();
         throw std::runtime_error("cannot write " + toUtf8(path.wstring()) + ", code " +
-                                 std::to_string(GetLastError()));
+                                 std::to_string(error));
     }
     DWORD written = 0;
-    const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    if (!ok || written != bytes.size()) {
+    if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
         throw std::runtime_error("cannot write " + toUtf8(path.wstring()));
     }
 }
 
 std::string readFile(const fs::path& path) {
     // Shared read: the updater may still hold its log open.
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle h(CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
         throw std::runtime_error("cannot read " + toUtf8(path.wstring()));
     }
     std::string bytes;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    while (ReadFile(h.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
         bytes.append(buffer, got);
     }
-    CloseHandle(h);
     return bytes;
 }
 
@@ -148,15 +147,14 @@ bool removeTree(const fs::path& path) {
     bool removed = true;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileW((text + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
+        const UniqueFindHandle find(FindFirstFileW((text + L"\\*").c_str(), &entry));
+        if (find) {
             do {
                 const std::wstring name = entry.cFileName;
                 if (name != L"." && name != L"..") {
                     removed = removeTree(text + L"\\" + name) && removed;
                 }
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
+            } while (FindNextFileW(find.get(), &entry));
         }
     }
     return RemoveDirectoryW(text.c_str()) != FALSE && removed;
@@ -198,15 +196,13 @@ std::wstring systemMessage(DWORD code) {
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
         nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory<wchar_t> owned(buffer);
     std::wstring message;
-    if (n > 0 && buffer) {
-        message.assign(buffer, n);
+    if (n > 0 && owned) {
+        message.assign(owned.get(), n);
         if (message.back() == L'\n' || message.back() == L'\r') {
             message.pop_back();
         }
-    }
-    if (buffer) {
-        LocalFree(buffer);
     }
     return message;
 }
@@ -294,7 +290,7 @@ std::wstring unixPathOf(const fs::path& path) {
     if (!folder) {
         return {};
     }
-    const std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
+    std::wstring unix = fromUtf8(folder) + L"/" + path.filename().wstring();
     HeapFree(GetProcessHeap(), 0, folder);
     return unix;
 }

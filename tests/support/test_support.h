@@ -1,6 +1,9 @@
 // Support for tests that run the built programs for real under Windows (or Wine):
-// temporary installations, child processes with captured output, the update log.
+// temporary installations, child processes with captured output, the update log. Nothing
+// here needs GoogleTest: the benchmark uses it too.
 #pragma once
+
+#include "child_process.h"
 
 #include <windows.h>
 
@@ -10,8 +13,6 @@
 #include <vector>
 
 namespace kyrtest {
-
-namespace fs = std::filesystem;
 
 // The folder that holds the built programs and this test program.
 fs::path binDir();
@@ -31,61 +32,6 @@ public:
 private:
     fs::path path_;
 };
-
-// Quotes one argument so that CommandLineToArgvW and the C runtime read it back unchanged.
-std::wstring quoteArgument(const std::wstring& argument);
-// Program path and arguments as one command line.
-std::wstring commandLineOf(const fs::path& program, const std::vector<std::wstring>& arguments);
-
-struct RunOptions {
-    fs::path workDir;          // empty: the program's folder
-    DWORD creationFlags = 0;   // e.g. DETACHED_PROCESS, CREATE_NEW_CONSOLE
-    bool captureOutput = true; // stdout and stderr into files, stdin from NUL
-    DWORD timeoutMs = 60000;   // the child is killed after this
-};
-
-struct RunResult {
-    DWORD exitCode = 0;
-    bool timedOut = false;
-    std::string out; // exact bytes of standard output
-    std::string err; // exact bytes of standard error
-};
-
-// A running child process. Its output, when captured, is read once it has ended.
-class Child {
-public:
-    Child(const fs::path& program, const std::vector<std::wstring>& arguments,
-          const RunOptions& options = {});
-    ~Child(); // kills a child still running
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    DWORD pid() const { return pid_; }
-    HANDLE handle() const { return process_; }
-    // Waits up to timeoutMs; false when still running.
-    bool wait(DWORD timeoutMs);
-    bool running() { return !wait(0); }
-    void kill(UINT exitCode = 99);
-    // Waits (killing it after the run's timeout) and collects exit code and output.
-    RunResult finish();
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD pid_ = 0;
-    RunOptions options_;
-    fs::path outPath_, errPath_;
-};
-
-// CreateProcessW, tried again a few times when Wine fails it with ERROR_INTERNAL_ERROR
-// (1359), which it does now and then while many processes start and end. Any other
-// failure, and the last one, is returned as it is; GetLastError tells the code.
-BOOL startProcess(const fs::path& program, std::wstring& commandLine, BOOL inheritHandles,
-                  DWORD creationFlags, const fs::path& workDir, STARTUPINFOW& startup,
-                  PROCESS_INFORMATION& process);
-
-// Runs a program to its end.
-RunResult run(const fs::path& program, const std::vector<std::wstring>& arguments,
-              const RunOptions& options = {});
 
 // Files and folders through Win32 calls, which take every path the system takes, the literal
 // "\\?\" form of a long path included. (MinGW's std::filesystem asks the C runtime's stat,

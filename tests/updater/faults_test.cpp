@@ -17,18 +17,12 @@ public:
     HeldFile(const fs::path& path, DWORD share)
         : handle_(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr)) {
-        EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << "cannot open " << path.string();
+        EXPECT_TRUE(handle_) << "cannot open " << path.string();
     }
-    ~HeldFile() { close(); }
-    void close() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
+    void close() { handle_.reset(); }
 
 private:
-    HANDLE handle_;
+    UniqueFileHandle handle_;
 };
 
 void setReadOnly(const fs::path& path) {
@@ -426,18 +420,18 @@ TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
 
     // Fill the volume to the last byte.
     const fs::path filler = dir / L"filler";
-    HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    UniqueFileHandle file(CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
     const std::string chunk(64 * 1024, 'f');
     DWORD fullError = 0;
     for (DWORD size : {64u * 1024u, 1u}) {
         DWORD written = 0;
-        while (WriteFile(file, chunk.data(), size, &written, nullptr) && written == size) {
+        while (WriteFile(file.get(), chunk.data(), size, &written, nullptr) && written == size) {
         }
         fullError = GetLastError();
     }
-    CloseHandle(file);
+    file.reset();
     struct Cleanup {
         fs::path dir;
         ~Cleanup() {

@@ -14,11 +14,10 @@ using Install = ServerInstall;
 // The name a file really has on disk (its letter case).
 std::wstring nameOnDisk(const fs::path& path) {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(path.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle find(FindFirstFileW(path.c_str(), &data));
+    if (!find) {
         return L"";
     }
-    FindClose(find);
     return data.cFileName;
 }
 
