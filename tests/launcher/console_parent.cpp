@@ -29,12 +29,13 @@ int wmain(int argc, wchar_t** argv) {
                         &pi)) {
         return 3;
     }
-    CloseHandle(pi.hThread);
+    const UniqueHandle thread(pi.hThread);
+    const UniqueHandle process(pi.hProcess); // held to the end: the process stays queryable
     // Written under another name first, so that a reader never sees half of it.
     const std::wstring partial = record + L".partial";
     kyrtest::writeFile(partial, std::to_string(pi.dwProcessId));
     MoveFileExW(partial.c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    Sleep(INFINITE); // the process handle stays open
+    WaitForSingleObject(process.get(), INFINITE);
+    Sleep(INFINITE);
     return 0;
 }

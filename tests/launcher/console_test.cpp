@@ -41,12 +41,13 @@ public:
             *codePage = GetConsoleOutputCP();
         }
         std::vector<std::wstring> rows;
-        const HANDLE out =
-            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (out == INVALID_HANDLE_VALUE) {
+        const UniqueFileHandle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+        if (!screen) {
             return rows;
         }
+        const HANDLE out = screen.get();
         CONSOLE_SCREEN_BUFFER_INFO info{};
         if (GetConsoleScreenBufferInfo(out, &info)) {
             if (width) {
@@ -61,15 +62,14 @@ public:
                 rows.push_back(text);
             }
         }
-        CloseHandle(out);
         return rows;
     }
 
     void typeKey(wchar_t key) {
-        const HANDLE in =
-            CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(in, INVALID_HANDLE_VALUE);
+        const UniqueFileHandle in(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(in);
         INPUT_RECORD events[2]{};
         for (int i = 0; i < 2; ++i) {
             events[i].EventType = KEY_EVENT;
@@ -79,9 +79,8 @@ public:
             events[i].Event.KeyEvent.uChar.UnicodeChar = key;
         }
         DWORD written = 0;
-        EXPECT_TRUE(WriteConsoleInputW(in, events, 2, &written));
+        EXPECT_TRUE(WriteConsoleInputW(in.get(), events, 2, &written));
         EXPECT_EQ(written, 2u);
-        CloseHandle(in);
     }
 };
 
@@ -169,11 +168,8 @@ public:
           parent_(builtProgram(L"consoleParent.exe"),
                   {record_.wstring(), install.launcher().wstring()}, options(parentFlags)) {}
     ~LauncherUnderParent() {
-        if (launcher_) {
-            if (WaitForSingleObject(launcher_, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(launcher_, 99);
-            }
-            CloseHandle(launcher_);
+        if (launcher_ && WaitForSingleObject(launcher_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(launcher_.get(), 99);
         }
     }
 
@@ -183,17 +179,19 @@ public:
             return false;
         }
         pid_ = static_cast<DWORD>(std::stoul(readFile(record_)));
-        launcher_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid_);
-        return launcher_ != nullptr;
+        // PROCESS_TERMINATE too: a launcher still waiting at the test's end is ended.
+        launcher_.reset(OpenProcess(
+            SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid_));
+        return static_cast<bool>(launcher_);
     }
     DWORD pid() const { return pid_; }
     DWORD parentPid() const { return parent_.pid(); }
     bool ended(DWORD timeoutMs) const {
-        return WaitForSingleObject(launcher_, timeoutMs) == WAIT_OBJECT_0;
+        return WaitForSingleObject(launcher_.get(), timeoutMs) == WAIT_OBJECT_0;
     }
     DWORD exitCode() const {
         DWORD code = 0;
-        GetExitCodeProcess(launcher_, &code);
+        GetExitCodeProcess(launcher_.get(), &code);
         return code;
     }
 
@@ -207,7 +205,7 @@ private:
 
     fs::path record_;
     Child parent_;
-    HANDLE launcher_ = nullptr;
+    UniqueHandle launcher_;
     DWORD pid_ = 0;
 };
 
@@ -242,7 +240,8 @@ TEST(LauncherConsole, DetachedFromAParentWithAConsoleItPrintsInTheParentsConsole
     SHORT width = 80;
     UINT codePage = 0;
     const auto rows = withoutTrailingEmptyRows(console.rows(&width, &codePage));
-    EXPECT_EQ(joined(rows), joined(screenRows(onScreen(noLibraryReport(install), codePage), width)));
+    EXPECT_EQ(joined(rows),
+              joined(screenRows(onScreen(noLibraryReport(install), codePage), width)));
 }
 
 TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKey) {
@@ -260,11 +259,10 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
                << joined(rows);
     }
     ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
-    EXPECT_EQ(joined(rows),
-              joined(screenRows(onScreen(noLibraryReport(install) +
-                                             std::vector<std::wstring>{L"", kPrompt},
-                                         codePage),
-                                width)));
+    EXPECT_EQ(joined(rows), joined(screenRows(onScreen(noLibraryReport(install) +
+                                                           std::vector<std::wstring>{L"", kPrompt},
+                                                       codePage),
+                                              width)));
 
     EXPECT_FALSE(started.ended(1000)) << "the launcher did not wait for a key";
     console.typeKey(L'x');
@@ -290,11 +288,10 @@ TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
     std::vector<std::wstring> rows;
     const bool prompted = awaitPrompt(console, launcher.pid(), rows, width, codePage);
     ASSERT_TRUE(prompted) << "screen:\n" << joined(rows);
-    EXPECT_EQ(joined(rows),
-              joined(screenRows(onScreen(noLibraryReport(install) +
-                                             std::vector<std::wstring>{L"", kPrompt},
-                                         codePage),
-                                width)));
+    EXPECT_EQ(joined(rows), joined(screenRows(onScreen(noLibraryReport(install) +
+                                                           std::vector<std::wstring>{L"", kPrompt},
+                                                       codePage),
+                                              width)));
     EXPECT_FALSE(launcher.wait(1000)) << "the launcher did not wait for a key";
     console.typeKey(L'x');
     ASSERT_TRUE(launcher.wait(15000)) << "the key did not end the wait";

@@ -122,7 +122,8 @@ TEST(GuardConcurrency, AnUpdaterKilledWhileItHoldsTheGuardDoesNotBlockTheNext) {
         }
         ASSERT_EQ(reported, startLines(install.appDir(), defaultExeName()) +
                                 std::vector<std::string>{waitLines().front()});
-        HANDLE mutex = heldHere ? OpenMutexW(SYNCHRONIZE, FALSE, kGuardMutexName) : nullptr;
+        const UniqueHandle mutex(heldHere ? OpenMutexW(SYNCHRONIZE, FALSE, kGuardMutexName)
+                                          : nullptr);
         ASSERT_TRUE(!heldHere || mutex) << GetLastError();
         first.terminate();
         application->end();
@@ -135,9 +136,8 @@ TEST(GuardConcurrency, AnUpdaterKilledWhileItHoldsTheGuardDoesNotBlockTheNext) {
         EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
         if (mutex) {
             // The next updater released the mutex at its end.
-            EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-            ReleaseMutex(mutex);
-            CloseHandle(mutex);
+            EXPECT_EQ(WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+            ReleaseMutex(mutex.get());
         }
     }
 }

@@ -1,5 +1,6 @@
 // Exception text composition against the system's own messages.
 #include "support/exception.h"
+#include "support/unique_handle.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,11 @@ constexpr DWORD kNoMessage = 0x7FFF;
 std::wstring fullSystemMessage(DWORD code) {
     // FormatMessageW's text as it is, with its CR LF.
     wchar_t* buffer = nullptr;
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                           FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
-    LocalFree(buffer);
-    return text;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, 0x0409, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory<wchar_t> owned(buffer);
+    return n ? std::wstring(buffer, n) : std::wstring();
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 // The layout of the update log (folder, file name, time stamp, also after 2038) and the
 // guards of its folder below the machine's common application data.
 #include "file_system.h"
-#include "update_log.h"
+#include "support/unique_handle.h"
 #include "test_support.h"
+#include "update_log.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -193,34 +194,30 @@ TEST(MachineLogFolder, CreatedWithItsOwnProtectedAccessList) {
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
         kMachineLogFolderSddl, SDDL_REVISION_1, &requested, nullptr));
     {
+        const UniqueLocalMemory<void> owned(requested);
         SCOPED_TRACE("the access list asked for");
         expectMachineLogFolderAccess(requested);
     }
-    LocalFree(requested);
 
     kyrtest::TempDir temp;
     const std::wstring folder = (temp.path() / L"KYR").wstring();
     ASSERT_EQ(createProtectedFolder(literalForm(folder)), 0u);
     // An existing folder is no new folder.
-    EXPECT_EQ(createProtectedFolder(literalForm(folder)),
-              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(createProtectedFolder(literalForm(folder)), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, nullptr, nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
+    const UniqueLocalMemory<void> ownedDescriptor(descriptor);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     if (!(control & SE_DACL_PROTECTED) && underWine()) {
-        LocalFree(descriptor);
         GTEST_SKIP() << "Wine keeps no access list of a folder; Windows does";
     }
-    {
-        SCOPED_TRACE("the access list the folder has");
-        expectMachineLogFolderAccess(descriptor);
-    }
-    LocalFree(descriptor);
+    SCOPED_TRACE("the access list the folder has");
+    expectMachineLogFolderAccess(descriptor);
 }
 
 TEST(MachineLogFolder, AFileOpenedThroughALinkIsNotWhereItWasMeantToBe) {
@@ -235,13 +232,14 @@ TEST(MachineLogFolder, AFileOpenedThroughALinkIsNotWhereItWasMeantToBe) {
         return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     };
-    const HANDLE throughLink = open(link / L"a.log");
-    ASSERT_NE(throughLink, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(fileIsAt(throughLink, literalForm((link / L"a.log").wstring())));
-    // The path the system resolved the link to is where the file is; letter case aside.
-    std::wstring real = literalForm((folder / L"A.LOG").wstring());
-    EXPECT_TRUE(fileIsAt(throughLink, real));
-    CloseHandle(throughLink);
+    {
+        const UniqueFileHandle throughLink(open(link / L"a.log"));
+        ASSERT_TRUE(throughLink);
+        EXPECT_FALSE(fileIsAt(throughLink.get(), literalForm((link / L"a.log").wstring())));
+        // The path the system resolved the link to is where the file is; letter case aside.
+        const std::wstring real = literalForm((folder / L"A.LOG").wstring());
+        EXPECT_TRUE(fileIsAt(throughLink.get(), real));
+    }
     kyrtest::removeLink(link);
     EXPECT_TRUE(std::filesystem::exists(folder / L"a.log"));
 }

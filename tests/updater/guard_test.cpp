@@ -14,41 +14,39 @@ namespace {
 class MutexOwner {
 public:
     explicit MutexOwner(bool abandon) {
-        ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ready_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         abandon_ = abandon;
-        thread_ = CreateThread(nullptr, 0, &MutexOwner::main, this, 0, nullptr);
-        WaitForSingleObject(ready_, 10000);
+        thread_.reset(CreateThread(nullptr, 0, &MutexOwner::main, this, 0, nullptr));
+        WaitForSingleObject(ready_.get(), 10000);
     }
     ~MutexOwner() {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, 10000);
-        CloseHandle(thread_);
-        if (mutex_) {
-            CloseHandle(mutex_);
-        }
-        CloseHandle(ready_);
-        CloseHandle(stop_);
+        SetEvent(stop_.get());
+        WaitForSingleObject(thread_.get(), 10000);
     }
+    MutexOwner(const MutexOwner&) = delete;
+    MutexOwner& operator=(const MutexOwner&) = delete;
     bool owned() const { return owned_; }
 
 private:
     static DWORD WINAPI main(void* self) {
         auto* owner = static_cast<MutexOwner*>(self);
-        owner->mutex_ = CreateMutexW(nullptr, FALSE, kGuardMutexName);
-        owner->owned_ = owner->mutex_ && WaitForSingleObject(owner->mutex_, 5000) == WAIT_OBJECT_0;
+        owner->mutex_.reset(CreateMutexW(nullptr, FALSE, kGuardMutexName));
+        owner->owned_ =
+            owner->mutex_ && WaitForSingleObject(owner->mutex_.get(), 5000) == WAIT_OBJECT_0;
         if (owner->abandon_) {
             // The thread ends without releasing: the mutex is abandoned.
-            SetEvent(owner->ready_);
+            SetEvent(owner->ready_.get());
             return 0;
         }
-        SetEvent(owner->ready_);
-        WaitForSingleObject(owner->stop_, INFINITE);
-        ReleaseMutex(owner->mutex_);
+        SetEvent(owner->ready_.get());
+        WaitForSingleObject(owner->stop_.get(), INFINITE);
+        ReleaseMutex(owner->mutex_.get());
         return 0;
     }
 
-    HANDLE ready_ = nullptr, stop_ = nullptr, thread_ = nullptr, mutex_ = nullptr;
+    // Closed once the destructor has seen the thread end.
+    UniqueHandle ready_, stop_, mutex_, thread_;
     bool abandon_ = false;
     bool owned_ = false;
 };
@@ -83,12 +81,11 @@ TEST(Guard, AbandonedMutexCountsAsFree) {
 TEST(Guard, MutexIsFreeOnceACheckOnlyRunHasEnded) {
     UpdaterInstall install;
     ASSERT_EQ(install.run({L"--check-updates"}).exitCode, 0u);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, kGuardMutexName);
-    ASSERT_NE(mutex, nullptr);
-    const DWORD wait = WaitForSingleObject(mutex, 0);
+    const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kGuardMutexName));
+    ASSERT_TRUE(mutex);
+    const DWORD wait = WaitForSingleObject(mutex.get(), 0);
     EXPECT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) << wait;
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    ReleaseMutex(mutex.get());
 }
 
 TEST(Guard, MutexWithANarrowerAccessListFailsClearly) {
@@ -99,21 +96,17 @@ TEST(Guard, MutexWithANarrowerAccessListFailsClearly) {
     ASSERT_TRUE(InitializeAcl(&emptyAcl, sizeof emptyAcl, ACL_REVISION));
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE));
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    HANDLE mutex = CreateMutexW(&attributes, FALSE, kGuardMutexName);
-    ASSERT_NE(mutex, nullptr);
+    UniqueHandle mutex(CreateMutexW(&attributes, FALSE, kGuardMutexName));
+    ASSERT_TRUE(mutex);
     ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    HANDLE probe = OpenMutexW(SYNCHRONIZE, FALSE, kGuardMutexName);
-    const bool enforced = probe == nullptr && GetLastError() == ERROR_ACCESS_DENIED;
-    if (probe) {
-        CloseHandle(probe);
-    }
+    const UniqueHandle probe(OpenMutexW(SYNCHRONIZE, FALSE, kGuardMutexName));
+    const bool enforced = !probe && GetLastError() == ERROR_ACCESS_DENIED;
     if (!enforced) {
-        CloseHandle(mutex);
         GTEST_SKIP() << "this system does not enforce the access list of a mutex";
     }
     UpdaterInstall install;
     const RunResult r = install.run({L"--check-updates"});
-    CloseHandle(mutex);
+    mutex.reset();
     EXPECT_EQ(r.exitCode, 1u);
     const std::string failure = toUtf8(failureText(kGuardMutexName, ERROR_ACCESS_DENIED));
     EXPECT_EQ(r.out, asOutput(startLines(install.appDir(), defaultExeName()) +

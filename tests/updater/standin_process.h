@@ -18,7 +18,7 @@ public:
         const std::wstring eventName = L"kyrtest-standin-" +
                                        std::to_wstring(GetCurrentProcessId()) + L"-" +
                                        std::to_wstring(++serial);
-        finish_ = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        finish_.reset(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
         const fs::path program = dir / fileName;
         fs::create_directories(dir);
         fs::copy_file(builtProgram(L"standinProcess.exe"), program,
@@ -36,20 +36,20 @@ public:
     // Tells the process to exit and waits until it has.
     void end() {
         if (finish_) {
-            SetEvent(finish_);
+            SetEvent(finish_.get());
             EXPECT_TRUE(child_->wait(30000)) << "a stand-in process did not end";
-            CloseHandle(finish_);
-            finish_ = nullptr;
+            finish_.reset();
         }
     }
 
 private:
-    HANDLE finish_ = nullptr;
+    UniqueHandle finish_;
     std::unique_ptr<Child> child_;
 };
 
 // Polls until the condition holds or the time is up; returns the condition's last value.
-template <typename Condition> bool waitUntil(Condition condition, DWORD timeoutMs = 20000) {
+template <typename Condition>
+bool waitUntil(Condition condition, DWORD timeoutMs = 20000) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!condition()) {
         if (GetTickCount64() > deadline) {
