@@ -1,20 +1,16 @@
-// Files and folders of the bench's installations. Failures throw (see failWith), except
-// where a function says otherwise.
+// Files and folders of the bench's installations, beyond what the tests' support gives
+// (kyrtest::pathExists, createDirectories, writeFile, readFile, removeTree). Failures throw
+// (see failWith).
 #pragma once
+
+#include "test_support.h"
 
 #include <string>
 #include <vector>
 
 namespace bench {
 
-bool exists(const std::wstring& path);
-void makeDir(const std::wstring& path); // an existing folder is fine
-void writeFile(const std::wstring& path, const char* bytes);
-std::string readFile(const std::wstring& path);
 void copyFile(const std::wstring& from, const std::wstring& to);
-
-// Removes the folder and everything below it, as far as it can; never throws.
-void removeTree(const std::wstring& dir);
 
 // Every file below dir whose name ends with the suffix.
 void findFiles(const std::wstring& dir, const std::wstring& suffix,

@@ -16,10 +16,10 @@ namespace bench {
 
 std::wstring newInstallation(Workspace& workspace, const std::wstring& program) {
     std::wstring app = workspace.root + L"\\i" + std::to_wstring(++workspace.installations);
-    makeDir(app);
+    kyrtest::createDirectories(app);
     for (const wchar_t* dir :
          {L"\\ru", L"\\server", L"\\server\\x64", L"\\server\\x86", L"\\logs"}) {
-        makeDir(app + dir);
+        kyrtest::createDirectories(app + dir);
     }
     const std::wstring name = program.substr(program.find_last_of(L'\\') + 1);
     copyFile(program, app + L"\\" + name);
@@ -34,10 +34,10 @@ void stageFiles(const std::wstring& app, int n) {
     for (int i = 0; i < n; ++i) {
         const std::wstring& dir = dirs[i % 4];
         swprintf(name, 32, L"bench%05d.dat", i);
-        writeFile(dir + L"\\~" + name, "staged version\n");
+        kyrtest::writeFile(dir + L"\\~" + name, "staged version\n");
         if ((i / 4) % 2 == 0) {
-            writeFile(dir + L"\\" + name, "installed version\n");
-            writeFile(dir + L"\\" + name + L".old", "older version\n");
+            kyrtest::writeFile(dir + L"\\" + name, "installed version\n");
+            kyrtest::writeFile(dir + L"\\" + name + L".old", "older version\n");
         }
     }
 }
@@ -77,7 +77,8 @@ void checkReplaced(const std::wstring& app, int n) {
         }
         std::sort(expected.begin(), expected.end());
         if (found != expected ||
-            (!found.empty() && readFile(dirs[d] + L"\\" + found.back()) != "staged version\n")) {
+            (!found.empty() &&
+             kyrtest::readFile(dirs[d] + L"\\" + found.back()) != "staged version\n")) {
             throw std::runtime_error("the update left " + narrow(dirs[d]) + " in a wrong state");
         }
     }
@@ -85,7 +86,7 @@ void checkReplaced(const std::wstring& app, int n) {
 
 void awaitRestartedServer(const std::wstring& app) {
     const double deadline = nowMs() + 20000;
-    while (!exists(app + L"\\kyrServer.exe.run.txt") && nowMs() < deadline) {
+    while (!kyrtest::pathExists(app + L"\\kyrServer.exe.run.txt") && nowMs() < deadline) {
         Sleep(5);
     }
     while (processRunning(L"kyrServer.exe") && nowMs() < deadline) {

@@ -10,9 +10,9 @@ namespace bench {
 
 Launch measureLaunch(const Workspace& workspace, int repetitions) {
     const std::wstring dir = workspace.root + L"\\launch";
-    makeDir(dir);
-    makeDir(dir + L"\\server");
-    makeDir(dir + L"\\server\\x86");
+    kyrtest::createDirectories(dir);
+    kyrtest::createDirectories(dir + L"\\server");
+    kyrtest::createDirectories(dir + L"\\server\\x86");
     copyFile(workspace.builtFile(L"kyrServer.com"), dir + L"\\kyrServer.com");
     copyFile(workspace.builtFile(L"bench\\kyrServer.dll"), dir + L"\\server\\x86\\kyrServer.dll");
     copyFile(workspace.builtFile(L"benchBare.exe"), dir + L"\\benchBare.exe");
@@ -33,7 +33,7 @@ Launch measureLaunch(const Workspace& workspace, int repetitions) {
             coreTimes.push_back(k);
         }
     }
-    removeTree(dir);
+    kyrtest::removeTree(dir);
     return {median(launcherTimes), median(bareTimes), median(crtTimes), median(coreTimes)};
 }
 

@@ -34,8 +34,8 @@ std::wstring workRootIn(const std::wstring& folder) {
 // A fresh, empty installations' folder for the workspace.
 void useRoot(Workspace& workspace, const std::wstring& root) {
     workspace.root = root;
-    removeTree(workspace.root);
-    makeDir(workspace.root);
+    kyrtest::removeTree(workspace.root);
+    kyrtest::createDirectories(workspace.root);
 }
 
 void run(const Options& options, Workspace& workspace) {
@@ -80,7 +80,7 @@ void run(const Options& options, Workspace& workspace) {
         reportDiskHeader(diskRoot);
         const int n = options.diskSize;
         reportDisk(csv, n, measurePerFile(workspace, n, repetitionsFor(options, n), true));
-        removeTree(workspace.root);
+        kyrtest::removeTree(workspace.root);
         workspace.root = primaryRoot;
         std::printf("\n");
     }
@@ -97,7 +97,7 @@ void run(const Options& options, Workspace& workspace) {
 
     const int launches = 40;
     reportLaunch(csv, launches, measureLaunch(workspace, launches));
-    removeTree(workspace.root);
+    kyrtest::removeTree(workspace.root);
 
     if (options.csvPath) {
         writeCsv(csv, options.csvPath);
@@ -120,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fflush(stdout);
         std::fprintf(stderr, "benchRunner: %s\n", failure.what());
         if (!workspace.root.empty()) {
-            bench::removeTree(workspace.root);
+            kyrtest::removeTree(workspace.root);
         }
         return 1;
     }

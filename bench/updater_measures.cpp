@@ -43,7 +43,7 @@ double measureOnce(Workspace& workspace, const std::wstring& program,
     if (updater) {
         awaitRestartedServer(app);
     }
-    removeTree(app);
+    kyrtest::removeTree(app);
     wallMs = run.wallMs();
     peak = run.peakWorkingSet();
     return fileWorkMs(run);
@@ -95,8 +95,8 @@ PerFile measurePerFile(Workspace& workspace, int n, int repetitions, bool splitB
 
 WaitLatency measureWaitOnce(Workspace& workspace, int rep) {
     const std::wstring app = newInstallation(workspace, workspace.builtFile(L"kyrUpdater.exe"));
-    writeFile(app + L"\\~kyrCore.dll", "staged version\n");
-    writeFile(app + L"\\kyrCore.dll", "installed version\n");
+    kyrtest::writeFile(app + L"\\~kyrCore.dll", "staged version\n");
+    kyrtest::writeFile(app + L"\\kyrCore.dll", "installed version\n");
     copyFile(workspace.builtFile(L"standinProcess.exe"), app + L"\\KYR.exe");
 
     const std::wstring eventName =
@@ -134,7 +134,7 @@ WaitLatency measureWaitOnce(Workspace& workspace, int rep) {
         std::vector<std::wstring> logs;
         findFiles(app + L"\\logs", L".log", logs);
         if (logs.size() == 1) {
-            const std::string log = readFile(logs[0]);
+            const std::string log = kyrtest::readFile(logs[0]);
             const std::size_t at = log.find("|Rename ");
             if (at != std::string::npos && at >= 23) {
                 latency.logMs = logStampMs(log.substr(at - 23, 24)) - localMsOfDay(exited);
@@ -143,7 +143,7 @@ WaitLatency measureWaitOnce(Workspace& workspace, int rep) {
         }
     }
     awaitRestartedServer(app);
-    removeTree(app);
+    kyrtest::removeTree(app);
     return latency;
 }
 
