@@ -124,12 +124,27 @@ std::vector<DWORD> runningServers() {
     return ids;
 }
 
+// Whether the process runs a program from below the folder (its image path, letter case
+// aside). False when the path cannot be read.
+bool runsFrom(HANDLE process, const fs::path& folder) {
+    std::wstring image(32768, L'\0');
+    DWORD size = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process, 0, image.data(), &size)) {
+        return false;
+    }
+    image.resize(size);
+    const std::wstring prefix = folder.wstring() + L"\\";
+    return image.size() > prefix.size() &&
+           _wcsnicmp(image.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
 // Waits until no stand-in server started by a run is left, so that its folder can go and the
 // next run has none to wait for. The stand-in ends as soon as it has written its record; one
-// still there after 10 s never got going (Wine now and then leaves a process hanging in its
-// start when the updater that was starting it is killed) and is ended here, else every later
-// run would wait for it. Returns how many had to be ended.
-int waitForServersToEnd() {
+// of this installation still there after 10 s never got going (Wine now and then leaves a
+// process hanging in its start when the updater that was starting it is killed) and is ended
+// here, else every later run would wait for it. A server of the same name elsewhere on the
+// machine is never touched. Returns how many had to be ended.
+int waitForServersToEnd(const fs::path& appDir) {
     for (int attempt = 0; attempt < 500; ++attempt) {
         if (runningServers().empty()) {
             return 0;
@@ -138,8 +153,9 @@ int waitForServersToEnd() {
     }
     int ended = 0;
     for (DWORD id : runningServers()) {
-        const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (process && TerminateProcess(process.get(), 99)) {
+        const UniqueHandle process(OpenProcess(
+            PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+        if (process && runsFrom(process.get(), appDir) && TerminateProcess(process.get(), 99)) {
             WaitForSingleObject(process.get(), 10000);
             ++ended;
         }
@@ -201,7 +217,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
         PipedChild updater(install.updater(), install.updaterArguments(), options);
         report = updater.remainingLines();
         ASSERT_EQ(updater.exitCode(), 0u) << (report.empty() ? "" : report.back());
-        hungServers += waitForServersToEnd();
+        hungServers += waitForServersToEnd(install.appDir());
         const auto problems = install.checkCompleted({});
         ASSERT_TRUE(problems.empty()) << problems.size() << " problems after a complete run, "
                                       << "the first: " << problems.front();
@@ -232,14 +248,14 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
             const auto rest = updater.remainingLines();
             reported.insert(reported.end(), rest.begin(), rest.end());
         }
-        hungServers += waitForServersToEnd();
+        hungServers += waitForServersToEnd(install.appDir());
         outcome.reported = reported.size();
         furthestAhead = std::max(furthestAhead, reported.size() - std::min(reported.size(), k));
         outcome.lastStep = reported.empty() ? Step::None : stepOf(reported.back());
         outcome.problems = install.checkInterrupted(reported);
 
         const RunResult second = install.run(install.updaterArguments());
-        hungServers += waitForServersToEnd();
+        hungServers += waitForServersToEnd(install.appDir());
         const auto lines = reportedLines(second.out);
         if (second.exitCode != 0 || lines.empty() || lines.back() != "Update complete") {
             outcome.problems.push_back("the next run ended with " +
@@ -380,4 +396,15 @@ TEST(CrashConsistency, TheChecksTellLegitimateRemovalsFromLostVersions) {
     EXPECT_TRUE(
         install.checkCompleted({renameLine(install.appDir(), L"ru\\a.txt", L"ru\\a.txt.old")})
             .empty());
+}
+
+// A hung stand-in is ended only when it runs from the installation under test.
+TEST(CrashConsistency, OnlyProgramsFromTheInstallationCountAsItsOwn) {
+    const HANDLE self = GetCurrentProcess();
+    EXPECT_TRUE(runsFrom(self, binDir()));
+    EXPECT_TRUE(runsFrom(self, binDir().parent_path()));
+    TempDir elsewhere(L"kyrsrv");
+    EXPECT_FALSE(runsFrom(self, elsewhere.path()));
+    // A folder whose name only begins like the program's own folder.
+    EXPECT_FALSE(runsFrom(self, binDir().wstring().substr(0, binDir().wstring().size() - 1)));
 }
