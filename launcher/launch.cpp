@@ -28,9 +28,11 @@ struct Run {
     // Outside the protected region: the code after the handlers must see whether an entry
     // was obtained.
     ServerMainFn entry = nullptr;
-    // The processes on the launcher's console as it was started (1: a console of its own),
-    // read before anything else could attach to it.
+    // The console as the launcher was started with it, read before anything else could
+    // attach to it or the report could change it: the processes on it (1: a console of its
+    // own) and whether it has a window.
     unsigned long consoleProcesses = consoleProcessCount();
+    bool hasConsoleWindow = consoleHasWindow();
 };
 
 std::wstring widen(const char* text) {
@@ -63,13 +65,14 @@ std::wstring writable(const std::wstring& text) {
 
 // The load log on the console; when the console is one that closes with the launcher, the
 // user gets a chance to read it before it disappears.
-void showFailureReport(const std::wstring& report, unsigned long consoleProcesses) {
+void showFailureReport(const std::wstring& report, const Run& run) {
     bool created = false;
     if (!consoleAvailable()) {
         created = acquireConsole();
     }
     const bool waitForKey =
-        waitsForKey(created, consoleProcesses, outputIsConsole(), interactiveSession());
+        waitsForKey({created, run.consoleProcesses, run.hasConsoleWindow, startedHidden(),
+                     outputIsConsole(), interactiveSession()});
     std::wcout << writable(report);
     if (waitForKey) {
         std::wcout << std::endl << L"Press any key to exit." << std::flush;
@@ -82,7 +85,7 @@ int endAfterFailure(Run& run) {
     if (!run.entry) {
         const std::wstring report = run.loadLog.str();
         if (!report.empty()) {
-            showFailureReport(report, run.consoleProcesses);
+            showFailureReport(report, run);
         }
     }
     return 1;
