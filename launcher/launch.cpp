@@ -122,9 +122,38 @@ int afterStructuredException(void* context) {
     return endAfterFailure(run);
 }
 
+// The thread's error mode for the launcher's own library loads: a library that is missing,
+// broken or lacks an import fails its load instead of holding the launcher in a system dialog
+// that nobody may be there to close (a launcher under a supervisor or a service), and the
+// failure reaches the report. The server's entry gets the mode back as the launcher was
+// started with it.
+class QuietLibraryLoads {
+public:
+    QuietLibraryLoads()
+        : set_(SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_) !=
+               FALSE) {}
+    ~QuietLibraryLoads() {
+        if (set_) {
+            SetThreadErrorMode(previous_, nullptr);
+        }
+    }
+    QuietLibraryLoads(const QuietLibraryLoads&) = delete;
+    QuietLibraryLoads& operator=(const QuietLibraryLoads&) = delete;
+
+private:
+    DWORD previous_ = 0;
+    bool set_;
+};
+
 } // namespace
 
 ServerMainFn findWithCoreDllLoader(std::wostream& loadLog) {
+    // Without a library directory nothing else changes the DLL search of the process, and the
+    // server's own later loads by bare name would take a library from the current folder,
+    // where whoever may write there can plant one. Where the library directory is added, its
+    // calls take the place of this one.
+    SetDllDirectoryW(L"");
+    const QuietLibraryLoads quiet;
     CoreDllLoader loader(loadLog);
     return loader.findServerMain();
 }
