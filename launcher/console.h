@@ -17,12 +17,12 @@ bool reopenStdStreams();
 
 // What the launcher knows of its console when a failure report is made.
 struct ConsoleSituation {
-    bool consoleCreated;             // the launcher had to create a console for the report
-    unsigned long consoleProcesses;  // processes on the console it was started with
-    bool consoleHasWindow;           // that console has a window (GetConsoleWindow)
-    bool startedHidden;              // its starter asked for no window to be shown (SW_HIDE)
-    bool outputIsConsole;            // standard output is written to a console
-    bool interactiveSession;         // not session 0 (services)
+    bool consoleCreated;            // the launcher had to create a console for the report
+    unsigned long consoleProcesses; // processes on the console it was started with
+    bool consoleHasWindow;          // that console has a window (GetConsoleWindow)
+    bool startedHidden;             // its starter asked for no window to be shown (SW_HIDE)
+    bool outputIsConsole;           // standard output is written to a console
+    bool interactiveSession;        // not session 0 (services)
 };
 
 // Whether a failure report is followed by "Press any key to exit." and a wait for a key:

@@ -70,9 +70,8 @@ void showFailureReport(const std::wstring& report, const Run& run) {
     if (!consoleAvailable()) {
         created = acquireConsole();
     }
-    const bool waitForKey =
-        waitsForKey({created, run.consoleProcesses, run.hasConsoleWindow, startedHidden(),
-                     outputIsConsole(), interactiveSession()});
+    const bool waitForKey = waitsForKey({created, run.consoleProcesses, run.hasConsoleWindow,
+                                         startedHidden(), outputIsConsole(), interactiveSession()});
     std::wcout << writable(report);
     if (waitForKey) {
         std::wcout << std::endl << L"Press any key to exit." << std::flush;

@@ -42,9 +42,9 @@ int runWithOwnConsole(const std::wstring& kind, DWORD timeoutMs, const wchar_t* 
     const UniqueFileHandle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                               OPEN_EXISTING, 0, nullptr));
-    const UniqueFileHandle input(
-        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                    OPEN_EXISTING, 0, nullptr));
+    const UniqueFileHandle input(CreateFileW(L"NUL", GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                             OPEN_EXISTING, 0, nullptr));
     if (!screen || !input) {
         return 4;
     }

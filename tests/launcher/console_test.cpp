@@ -357,9 +357,9 @@ TEST(LauncherConsole, InAConsoleOfItsOwnThatNobodySeesItReportsAndEndsWithoutWai
         RunOptions options;
         options.creationFlags = CREATE_NO_WINDOW;
         options.timeoutMs = 30000;
-        const RunResult r = run(builtProgram(L"consoleParent.exe"),
-                                {L"--own-console", c.kind, L"5000", install.launcher().wstring()},
-                                options);
+        const RunResult r =
+            run(builtProgram(L"consoleParent.exe"),
+                {L"--own-console", c.kind, L"5000", install.launcher().wstring()}, options);
         ASSERT_FALSE(r.timedOut);
         ASSERT_EQ(r.exitCode, 0u) << r.out;
 

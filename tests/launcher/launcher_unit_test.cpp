@@ -257,8 +257,8 @@ TEST(LauncherConsoleDecision, WaitsForAKeyOnlyWhereTheConsoleWouldVanishUnread) 
         {"started hidden from a command prompt", false, 2, true, true, true, true, false},
     };
     for (const auto& c : cases) {
-        const ConsoleSituation situation{c.created,         c.processes, c.window, c.hidden,
-                                         c.outputIsConsole, c.interactive};
+        const ConsoleSituation situation{c.created, c.processes,       c.window,
+                                         c.hidden,  c.outputIsConsole, c.interactive};
         EXPECT_EQ(waitsForKey(situation), c.waits) << c.situation;
     }
 }
