@@ -74,17 +74,31 @@ bool reopenStdStreams() {
     return true;
 }
 
-bool waitsForKey(bool consoleCreated, unsigned long consoleProcesses, bool outputIsConsole,
-                 bool interactiveSession) {
-    if (!interactiveSession) {
+bool waitsForKey(const ConsoleSituation& situation) {
+    if (!situation.interactiveSession || situation.startedHidden) {
         return false;
     }
-    return consoleCreated || (consoleProcesses == 1 && outputIsConsole);
+    if (situation.consoleCreated) {
+        return true;
+    }
+    return situation.consoleProcesses == 1 && situation.consoleHasWindow &&
+           situation.outputIsConsole;
 }
 
 unsigned long consoleProcessCount() {
     DWORD processes[2];
     return GetConsoleProcessList(processes, 2);
+}
+
+bool consoleHasWindow() {
+    return GetConsoleWindow() != nullptr;
+}
+
+bool startedHidden() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    return (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
 }
 
 bool outputIsConsole() {

@@ -15,16 +15,35 @@ bool acquireConsole();
 // streams above them, to the process's console.
 bool reopenStdStreams();
 
+// What the launcher knows of its console when a failure report is made.
+struct ConsoleSituation {
+    bool consoleCreated;            // the launcher had to create a console for the report
+    unsigned long consoleProcesses; // processes on the console it was started with
+    bool consoleHasWindow;          // that console has a window (GetConsoleWindow)
+    bool startedHidden;             // its starter asked for no window to be shown (SW_HIDE)
+    bool outputIsConsole;           // standard output is written to a console
+    bool interactiveSession;        // not session 0 (services)
+};
+
 // Whether a failure report is followed by "Press any key to exit." and a wait for a key:
 // only where the console would close with the launcher before anybody could read it (a
 // console the launcher had to create, or a window of its own as a double-click in Explorer
-// gives it, with the report shown there), and never in a session where nobody can press a
-// key (session 0: services).
-bool waitsForKey(bool consoleCreated, unsigned long consoleProcesses, bool outputIsConsole,
-                 bool interactiveSession);
+// gives it, with the report shown there), and never where nobody can press a key: session 0
+// (services), a console without a window (a supervisor's or a build runner's
+// CREATE_NO_WINDOW) or a launcher started hidden, whose console window is hidden too.
+bool waitsForKey(const ConsoleSituation& situation);
 
 // The number of processes attached to this process's console (0 when it has none).
 unsigned long consoleProcessCount();
+
+// Whether this process's console has a window. Inside a pseudoconsole (Windows Terminal, an
+// SSH session) the window is a stand-in that is never shown, but a terminal shows the console
+// elsewhere and passes its keys on, so it counts as a window.
+bool consoleHasWindow();
+
+// Whether the process was started with the request to hide its window (STARTF_USESHOWWINDOW
+// with SW_HIDE): a console window made for it is hidden as well.
+bool startedHidden();
 
 // Whether standard output is written to a console (not redirected to a file or pipe).
 bool outputIsConsole();

@@ -28,9 +28,11 @@ struct Run {
     // Outside the protected region: the code after the handlers must see whether an entry
     // was obtained.
     ServerMainFn entry = nullptr;
-    // The processes on the launcher's console as it was started (1: a console of its own),
-    // read before anything else could attach to it.
+    // The console as the launcher was started with it, read before anything else could
+    // attach to it or the report could change it: the processes on it (1: a console of its
+    // own) and whether it has a window.
     unsigned long consoleProcesses = consoleProcessCount();
+    bool hasConsoleWindow = consoleHasWindow();
 };
 
 std::wstring widen(const char* text) {
@@ -63,13 +65,13 @@ std::wstring writable(const std::wstring& text) {
 
 // The load log on the console; when the console is one that closes with the launcher, the
 // user gets a chance to read it before it disappears.
-void showFailureReport(const std::wstring& report, unsigned long consoleProcesses) {
+void showFailureReport(const std::wstring& report, const Run& run) {
     bool created = false;
     if (!consoleAvailable()) {
         created = acquireConsole();
     }
-    const bool waitForKey =
-        waitsForKey(created, consoleProcesses, outputIsConsole(), interactiveSession());
+    const bool waitForKey = waitsForKey({created, run.consoleProcesses, run.hasConsoleWindow,
+                                         startedHidden(), outputIsConsole(), interactiveSession()});
     std::wcout << writable(report);
     if (waitForKey) {
         std::wcout << std::endl << L"Press any key to exit." << std::flush;
@@ -82,7 +84,7 @@ int endAfterFailure(Run& run) {
     if (!run.entry) {
         const std::wstring report = run.loadLog.str();
         if (!report.empty()) {
-            showFailureReport(report, run.consoleProcesses);
+            showFailureReport(report, run);
         }
     }
     return 1;
@@ -119,9 +121,38 @@ int afterStructuredException(void* context) {
     return endAfterFailure(run);
 }
 
+// The thread's error mode for the launcher's own library loads: a library that is missing,
+// broken or lacks an import fails its load instead of holding the launcher in a system dialog
+// that nobody may be there to close (a launcher under a supervisor or a service), and the
+// failure reaches the report. The server's entry gets the mode back as the launcher was
+// started with it.
+class QuietLibraryLoads {
+public:
+    QuietLibraryLoads()
+        : set_(SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_) !=
+               FALSE) {}
+    ~QuietLibraryLoads() {
+        if (set_) {
+            SetThreadErrorMode(previous_, nullptr);
+        }
+    }
+    QuietLibraryLoads(const QuietLibraryLoads&) = delete;
+    QuietLibraryLoads& operator=(const QuietLibraryLoads&) = delete;
+
+private:
+    DWORD previous_ = 0;
+    bool set_;
+};
+
 } // namespace
 
 ServerMainFn findWithCoreDllLoader(std::wostream& loadLog) {
+    // Without a library directory nothing else changes the DLL search of the process, and the
+    // server's own later loads by bare name would take a library from the current folder,
+    // where whoever may write there can plant one. Where the library directory is added, its
+    // calls take the place of this one.
+    SetDllDirectoryW(L"");
+    const QuietLibraryLoads quiet;
     CoreDllLoader loader(loadLog);
     return loader.findServerMain();
 }

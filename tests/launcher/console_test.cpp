@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -163,10 +165,11 @@ bool newConsolesHaveWindows() {
 // The launcher started by consoleParent.exe, which records its process id.
 class LauncherUnderParent {
 public:
-    LauncherUnderParent(const LauncherInstall& install, DWORD parentFlags)
+    // hidden: the launcher is started with the request to hide its window.
+    LauncherUnderParent(const LauncherInstall& install, DWORD parentFlags, bool hidden = false)
         : record_(install.appDir() / L"launcher.pid"),
-          parent_(builtProgram(L"consoleParent.exe"),
-                  {record_.wstring(), install.launcher().wstring()}, options(parentFlags)) {}
+          parent_(builtProgram(L"consoleParent.exe"), arguments(install, record_, hidden),
+                  options(parentFlags)) {}
     ~LauncherUnderParent() {
         if (launcher_ && WaitForSingleObject(launcher_.get(), 0) == WAIT_TIMEOUT) {
             TerminateProcess(launcher_.get(), 99);
@@ -196,6 +199,14 @@ public:
     }
 
 private:
+    static std::vector<std::wstring> arguments(const LauncherInstall& install,
+                                               const fs::path& record, bool hidden) {
+        std::vector<std::wstring> arguments{record.wstring(), install.launcher().wstring()};
+        if (hidden) {
+            arguments.insert(arguments.begin(), L"--hidden");
+        }
+        return arguments;
+    }
     static RunOptions options(DWORD flags) {
         RunOptions options;
         options.creationFlags = flags;
@@ -270,6 +281,20 @@ TEST(LauncherConsole, DetachedFromAParentWithoutAConsoleItMakesOneAndWaitsForAKe
     EXPECT_EQ(started.exitCode(), 1u);
 }
 
+TEST(LauncherConsole, StartedHiddenWithoutAConsoleItMakesOneButDoesNotWait) {
+    // The console it makes for the report is hidden as its starter asked: nobody could read
+    // the report there or press a key.
+    if (!newConsolesHaveWindows()) {
+        GTEST_SKIP() << "a new console has no window here (Wine without a display): no key "
+                        "wait holds the launcher";
+    }
+    LauncherInstall install;
+    LauncherUnderParent started(install, DETACHED_PROCESS, true);
+    ASSERT_TRUE(started.open());
+    ASSERT_TRUE(started.ended(15000)) << "the launcher is waiting";
+    EXPECT_EQ(started.exitCode(), 1u);
+}
+
 TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
     // As a double-click in Explorer starts it: a new console window with nobody else in it,
     // and standard output on that console.
@@ -298,4 +323,64 @@ TEST(LauncherConsole, InAConsoleWindowOfItsOwnItWaitsForAKey) {
     DWORD code = 0;
     GetExitCodeProcess(launcher.handle(), &code);
     EXPECT_EQ(code, 1u);
+}
+
+TEST(LauncherConsole, InAConsoleOfItsOwnThatNobodySeesItReportsAndEndsWithoutWaiting) {
+    // A supervisor, .NET's CreateNoWindow or a build runner start it with a console without a
+    // window; a starter that asks for no window gives it a hidden one. The launcher is the only
+    // process there, as after a double-click, but nobody can press a key. Its standard output
+    // is consoleParent's console, where the report outlives the launcher's own console. A
+    // window of its own that is shown is the double-click: there it still waits.
+    if (!GetProcAddress(GetModuleHandleW(L"kernel32"), "CreateFile2")) {
+        GTEST_SKIP() << "before Windows 8 a console handle is valid in its own console only: "
+                        "the launcher could not write to the parent's";
+    }
+    const bool windows = newConsolesHaveWindows();
+    const struct {
+        const wchar_t* kind; // consoleParent's --own-console
+        bool needsWindows;
+        bool waits;
+    } cases[] = {
+        {L"no-window", false, false},
+        {L"hidden-window", true, false},
+        {L"window", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toUtf8(c.kind));
+        if (c.needsWindows && !windows) {
+            std::printf("note: %s skipped: a new console has no window here (Wine without a "
+                        "display)\n",
+                        toUtf8(c.kind).c_str());
+            continue;
+        }
+        LauncherInstall install;
+        RunOptions options;
+        options.creationFlags = CREATE_NO_WINDOW;
+        options.timeoutMs = 30000;
+        const RunResult r =
+            run(builtProgram(L"consoleParent.exe"),
+                {L"--own-console", c.kind, L"5000", install.launcher().wstring()}, options);
+        ASSERT_FALSE(r.timedOut);
+        ASSERT_EQ(r.exitCode, 0u) << r.out;
+
+        std::vector<std::wstring> lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            lines.push_back(fromCodePage(r.out.substr(start, end - start), CP_UTF8));
+        }
+        ASSERT_GE(lines.size(), 2u) << r.out;
+        EXPECT_EQ(toUtf8(lines[0]), c.waits ? "running" : "ended 1");
+        SHORT width = 0;
+        UINT codePage = 0;
+        ASSERT_EQ(std::swscanf(lines[1].c_str(), L"width %hd code page %u", &width, &codePage), 2)
+            << r.out;
+        std::vector<std::wstring> expected = noLibraryReport(install);
+        if (c.waits) {
+            expected.insert(expected.end(), {L"", kPrompt});
+        }
+        const std::vector<std::wstring> rows(lines.begin() + 2, lines.end());
+        EXPECT_EQ(joined(withoutTrailingEmptyRows(rows)),
+                  joined(screenRows(onScreen(expected, codePage), width)));
+    }
 }

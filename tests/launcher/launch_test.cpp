@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <system_error>
+
 using namespace kyrtest;
 
 namespace {
@@ -103,5 +107,123 @@ TEST(LauncherLaunch, ExceptionsThatEscapeTheEntryEndTheLauncherSilentlyWithExitC
         EXPECT_EQ(r.exitCode, 1u);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
+    }
+}
+
+namespace {
+
+// The load_probe library's report, line by line: "name: value".
+std::map<std::string, std::string> probeReport(const std::string& out) {
+    std::map<std::string, std::string> values;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = out.substr(start, end - start);
+        const std::size_t colon = line.find(": ");
+        if (colon != std::string::npos) {
+            values[line.substr(0, colon)] = line.substr(colon + 2);
+        }
+    }
+    return values;
+}
+
+// Whether SetDllDirectoryW(L"") takes the current folder out of the DLL search here, tried in
+// this process and undone. Wine searches the current folder regardless of an empty directory.
+bool emptyDllDirectoryDropsTheCurrentFolder() {
+    TempDir temp(L"ks");
+    fs::copy_file(coreLibrary(L"no_export"), temp.path() / L"cwdProbe.dll");
+    const fs::path previous = fs::current_path();
+    fs::current_path(temp.path());
+    SetDllDirectoryW(L"");
+    const HMODULE loaded = LoadLibraryW(L"cwdProbe.dll");
+    SetDllDirectoryW(nullptr);
+    fs::current_path(previous);
+    if (loaded) {
+        FreeLibrary(loaded);
+    }
+    return !loaded;
+}
+
+// Runs the load_probe library beside the launcher, started in the folder "work" below the
+// application directory, with a library coreHelper.dll at helper; returns the file that the
+// library's load of coreHelper.dll by its bare name took, or "none".
+std::string helperLoadedFrom(const LauncherInstall& install, const fs::path& helper) {
+    fs::create_directories(install.appDir() / L"work");
+    install.putLibrary(L"load_probe", install.appDir());
+    install.putLibrary(L"no_export", helper.parent_path(), L"coreHelper.dll");
+    RunOptions options;
+    options.workDir = install.appDir() / L"work";
+    const RunResult r = install.run({}, options);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const auto report = probeReport(r.out);
+    return report.count("coreHelper.dll") ? report.at("coreHelper.dll") : "(no report)";
+}
+
+} // namespace
+
+TEST(LauncherLaunch, LibraryLoadsFailWithoutDialogsAndTheEntryGetsTheStartingErrorMode) {
+    // While the launcher loads the library, a missing or broken library that it needs fails
+    // the load at once instead of waiting in a system dialog; the server's entry runs with the
+    // thread error mode the launcher started with. The launcher is started with the system's
+    // default error mode, so that its thread starts with none.
+    for (const bool inLibraryDirectory : {true, false}) {
+        SCOPED_TRACE(inLibraryDirectory ? "library directory" : "launcher's directory");
+        LauncherInstall install;
+        install.putLibrary(L"load_probe",
+                           inLibraryDirectory ? install.dllRoot() : install.appDir());
+        RunOptions options;
+        options.creationFlags = CREATE_DEFAULT_ERROR_MODE;
+        const RunResult r = install.run({}, options);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0u) << r.out;
+        const auto report = probeReport(r.out);
+        EXPECT_EQ(report.count("error mode in DllMain"), 1u) << r.out;
+        EXPECT_EQ(report.count("error mode in wmain"), 1u) << r.out;
+        if (report.count("error mode in DllMain")) {
+            EXPECT_EQ(report.at("error mode in DllMain"),
+                      std::to_string(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
+        }
+        if (report.count("error mode in wmain")) {
+            EXPECT_EQ(report.at("error mode in wmain"), "0");
+        }
+    }
+}
+
+TEST(LauncherLaunch, WithoutALibraryDirectoryTheLibrarysLoadsSkipTheWorkingFolder) {
+    // Where no library directory changes the DLL search, a library of the name the server asks
+    // for, planted in the folder the launcher is started in, is not loaded.
+    if (!emptyDllDirectoryDropsTheCurrentFolder()) {
+        GTEST_SKIP() << "this system searches the current folder for libraries even with an "
+                        "empty DLL directory (Wine does; Windows does not)";
+    }
+    LauncherInstall install;
+    EXPECT_EQ(helperLoadedFrom(install, install.appDir() / L"work" / L"coreHelper.dll"), "none");
+}
+
+TEST(LauncherLaunch, TheLibrarysLoadsByBareNameTakeTheLaunchersFolderButNotTheWorkingFolder) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* helperDir; // below the application directory
+        bool libraryDirectory;    // server\x86 exists (the library itself is beside the launcher)
+        bool loaded;
+    } cases[] = {
+        {L"planted in the working folder, with a library directory", L"work", true, false},
+        {L"beside the launcher", L".", false, true},
+        {L"beside the launcher, with a library directory", L".", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toUtf8(c.name));
+        LauncherInstall install;
+        if (c.libraryDirectory) {
+            fs::create_directories(install.dllRoot());
+        }
+        const fs::path helper = install.appDir() / c.helperDir / L"coreHelper.dll";
+        const std::string found = helperLoadedFrom(install, helper);
+        if (c.loaded) {
+            std::error_code ec;
+            EXPECT_TRUE(fs::equivalent(fs::u8path(found), helper, ec)) << found;
+        } else {
+            EXPECT_EQ(found, "none");
+        }
     }
 }

@@ -227,27 +227,39 @@ TEST(LauncherLoader, LoadsTheLibraryAndReturnsItsEntry) {
 }
 
 TEST(LauncherConsoleDecision, WaitsForAKeyOnlyWhereTheConsoleWouldVanishUnread) {
+    // Only a launcher without any console creates one; the window is that of the console it
+    // was started with. Windows Terminal gives a console of its own a stand-in window, and
+    // "start /min" a minimised one: both are windows here.
     struct Case {
         const char* situation;
         bool created;
         unsigned long processes;
+        bool window;
+        bool hidden;
         bool outputIsConsole;
         bool interactive;
         bool waits;
     };
     const Case cases[] = {
-        {"a console made for the report", true, 1, true, true, true},
-        {"double-clicked: a window of its own", false, 1, true, true, true},
-        {"a window of its own, output redirected", false, 1, false, true, false},
-        {"from a command prompt", false, 2, true, true, false},
-        {"attached to a parent's console", false, 3, true, true, false},
-        {"no console at all", false, 0, false, true, false},
-        {"a service: console made in session 0", true, 1, true, false, false},
-        {"a service: a window of its own", false, 1, true, false, false},
+        {"a console made for the report", true, 0, false, false, true, true, true},
+        {"double-clicked: a window of its own", false, 1, true, false, true, true, true},
+        {"a window of its own, output redirected", false, 1, true, false, false, true, false},
+        {"from a command prompt", false, 2, true, false, true, true, false},
+        {"attached to a parent's console", false, 3, true, false, true, true, false},
+        {"no console at all", false, 0, false, false, false, true, false},
+        {"a service: console made in session 0", true, 0, false, false, true, false, false},
+        {"a service: a window of its own", false, 1, true, false, true, false, false},
+        {"a console of its own without a window (CREATE_NO_WINDOW)", false, 1, false, false, true,
+         true, false},
+        {"started hidden: a hidden window of its own", false, 1, true, true, true, true, false},
+        {"started hidden: a console made for the report, hidden as well", true, 0, false, true,
+         true, true, false},
+        {"started hidden from a command prompt", false, 2, true, true, true, true, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(waitsForKey(c.created, c.processes, c.outputIsConsole, c.interactive), c.waits)
-            << c.situation;
+        const ConsoleSituation situation{c.created, c.processes,       c.window,
+                                         c.hidden,  c.outputIsConsole, c.interactive};
+        EXPECT_EQ(waitsForKey(situation), c.waits) << c.situation;
     }
 }
 
