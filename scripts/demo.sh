@@ -8,15 +8,28 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KYR_BUILD_DIR:-$root/build}
 export KYR_BUILD_DIR=$build
 
+echo "demo: checking the tools (scripts/setup.sh installs what is missing)"
 bash "$root/scripts/setup.sh"
 . "$root/scripts/wine-env.sh"
 if kyr_native_32bit; then
     target=i686 arch=win64 loader=$(kyr_wine_loader wow64)
+    what="the shipped 32-bit programs"
 else
     target=x64 arch=win64 loader=$(kyr_wine_loader x64)
+    what="the x86-64 build of the programs (this CPU does not execute 32-bit code)"
 fi
 # The programs and the stand-ins that play the server, its process and its core library.
-bash "$root/scripts/build.sh" "$target" >/dev/null
+echo "demo: building $what into $build/$target"
+echo "      (the first time a few minutes: the tests are built too; a line per finished part)"
+set +o pipefail
+bash "$root/scripts/build.sh" "$target" 2>&1 | grep --line-buffered -E 'Built target|error|Error' |
+    sed -u 's/^/      /'
+build_status=${PIPESTATUS[0]}
+set -o pipefail
+if [ "$build_status" -ne 0 ]; then
+    echo "demo: the build failed (run scripts/build.sh $target to see all of its output)" >&2
+    exit 1
+fi
 bin=$build/$target/bin
 for needed in kyrUpdater.exe kyrServer.com standinServer.exe standinProcess.exe \
     core_libraries/echo/kyrServer.dll; do
@@ -44,9 +57,14 @@ show_tree() {
 }
 
 heading "Wine prefix"
+echo "demo: a Wine prefix of its own in $work/wine (the first time about a minute)"
 if [ "$target" = x64 ]; then
     echo "This CPU does not execute 32-bit x86 code: the demo runs the x86-64 build of the same"
-    echo "sources (the shipped 32-bit programs are in $build/i686/bin)."
+    if [ -d "$build/i686/bin" ]; then
+        echo "sources (the shipped 32-bit programs are in $build/i686/bin)."
+    else
+        echo "sources (scripts/build.sh i686 builds the shipped 32-bit programs)."
+    fi
 fi
 kyr_wine_prefix "$arch" "$work/wine" "$loader"
 trap kyr_wine_stop EXIT

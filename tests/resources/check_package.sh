@@ -48,4 +48,14 @@ if ! (cd "$work" && sha256sum -c SHA256SUMS); then
     echo "FAIL: sha256sum -c SHA256SUMS"
     exit 1
 fi
+# Text files ship with Windows line ends: Notepad before Windows 10 1809 shows a file of bare
+# line feeds as one line.
+for name in $listing; do
+    case $name in *.txt) ;; *) continue ;; esac
+    bare=$(unzip -p "$work/$zip" "$name" | LC_ALL=C grep -c -v $'\r$' || true)
+    if [ "$bare" != 0 ]; then
+        echo "FAIL: $name in $zip has $bare lines that do not end in CR LF"
+        exit 1
+    fi
+done
 echo "ok: $zip holds $(tr '\n' ' ' <<<"$actual")and SHA256SUMS checks it"

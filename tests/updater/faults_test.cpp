@@ -89,6 +89,10 @@ TEST(Faults, LockedFilesStopTheRunWithTheSystemsTextAndARerunCompletes) {
         EXPECT_EQ(rerun.exitCode, 0u) << rerun.out;
         EXPECT_EQ(install.content(L"kyrCore.dll"), "new");
         EXPECT_FALSE(install.exists(L"~kyrCore.dll"));
+        // A rerun removes only the old copies it makes: the failed run's stays.
+        if (!*c.installed) {
+            EXPECT_EQ(install.content(L"kyrCore.dll.old"), "current");
+        }
     }
 }
 
