@@ -23,6 +23,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.diskSize = _wtoi(argv[i + 1]);
         } else if (option == L"--repetitions") {
             options.repetitions = _wtoi(argv[i + 1]);
+        } else if (option == L"--launches") {
+            options.launches = _wtoi(argv[i + 1]);
         } else {
             std::fprintf(stderr, "benchRunner: unknown option %ls\n", argv[i]);
             return false;
@@ -33,6 +35,10 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
 
 int repetitionsFor(const Options& options, int n) {
     return options.repetitions > 0 ? options.repetitions : n > 1000 ? 2 : n > 100 ? 3 : 5;
+}
+
+int waitRunsFor(const Options& options) {
+    return options.repetitions > 0 ? options.repetitions : 5;
 }
 
 } // namespace bench

@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 namespace bench {
 namespace {
@@ -58,8 +59,12 @@ void run(const Options& options, Workspace& workspace) {
     std::fflush(stdout);
     PerFile at100{};
     PerFile at10000{};
+    std::string runsUsed;
     for (int n : options.sizes) {
-        const PerFile result = measurePerFile(workspace, n, repetitionsFor(options, n));
+        const int runs = repetitionsFor(options, n);
+        runsUsed += (runsUsed.empty() ? "" : ", ") + std::to_string(runs) + " at N = " +
+                    std::to_string(n);
+        const PerFile result = measurePerFile(workspace, n, runs);
         reportPerFile(csv, n, result);
         if (n == 100) {
             at100 = result;
@@ -71,7 +76,7 @@ void run(const Options& options, Workspace& workspace) {
     if (at100.updaterMs > 0 && at10000.updaterMs > 0) {
         reportScaling(csv, at100, at10000);
     }
-    std::printf("\n");
+    std::printf("Runs per size (each median is of these): %s\n\n", runsUsed.c_str());
 
     if (options.diskSize > 0 && diskRoot != primaryRoot) {
         // The same on the disk that holds the Wine prefix, where each log line's flush
@@ -86,7 +91,8 @@ void run(const Options& options, Workspace& workspace) {
     }
 
     std::vector<double> benchClock, logClock;
-    for (int rep = 0; rep < 5; ++rep) {
+    const int waitRuns = waitRunsFor(options);
+    for (int rep = 0; rep < waitRuns; ++rep) {
         const WaitLatency latency = measureWaitOnce(workspace, rep);
         benchClock.push_back(latency.benchClockMs);
         if (latency.haveLogMs) {
@@ -95,8 +101,7 @@ void run(const Options& options, Workspace& workspace) {
     }
     reportWait(csv, benchClock, logClock);
 
-    const int launches = 40;
-    reportLaunch(csv, launches, measureLaunch(workspace, launches));
+    reportLaunch(csv, options.launches, measureLaunch(workspace, options.launches));
     kyrtest::removeTree(workspace.root);
 
     if (options.csvPath) {

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Benchmarks of kyrUpdater and kyrServer.com: installs what is missing, builds, runs
-# bench/runner.cpp's benchRunner under Wine and writes
-#   bench/results/latest.csv           the medians (and the program sizes)
-#   bench/results/latest.txt           the table as printed
-#   bench/results/time_per_file.png    time per staged file against N
-#   docs/BENCHMARKS.md                 the figures with the date and the machine
+# bench/runner.cpp's benchRunner under Wine and writes, into $KYR_BENCH_DIR/results:
+#   latest.csv           the medians (and the program sizes)
+#   latest.txt           the table as printed
+#   time_per_file.png    time per staged file against N
+#   BENCHMARKS.md        the figures with the date and the machine
+# Usage: scripts/bench.sh [--short] [--write]
+#   --short   a first look in about a minute: N = 10 and 100, one run each, 10 launcher
+#             starts (too few runs for figures to compare; cannot be written)
+#   --write   the tracked results instead: bench/results/ and docs/BENCHMARKS.md (the full
+#             run only; on a quiet machine)
 # The programs measured are the shipped i686 build, run under WOW64, where the CPU executes
 # 32-bit code (scripts/wine-env.sh); else the x86-64 build of the sources, run by Wine's
 # 64-bit loader. The report says which.
@@ -15,8 +20,25 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KYR_BENCH_DIR:-$root/build-bench}
 build32=$build-i686
-results=$root/bench/results
-doc=$root/docs/BENCHMARKS.md
+short=0 write=0
+for argument in "$@"; do
+    case $argument in
+        --short) short=1 ;;
+        --write) write=1 ;;
+        *) echo "usage: scripts/bench.sh [--short] [--write]" >&2; exit 2 ;;
+    esac
+done
+if [ $short -eq 1 ] && [ $write -eq 1 ]; then
+    echo "bench: --short results are too thin to replace the tracked ones; --write needs the full run" >&2
+    exit 2
+fi
+if [ $write -eq 1 ]; then
+    results=$root/bench/results doc=$root/docs/BENCHMARKS.md
+else
+    results=$build/results doc=$build/results/BENCHMARKS.md
+fi
+runner_options=()
+[ $short -eq 0 ] || runner_options=(--sizes 10,100 --repetitions 1 --launches 10)
 
 bash "$root/scripts/setup.sh"
 if ! command -v gnuplot >/dev/null 2>&1; then
@@ -59,12 +81,13 @@ work=()
 # Installations on a memory file system show the programs' own costs; one size is then
 # measured again on the disk that holds the prefix, where every log line's flush is real.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    work=(--work 'Z:\dev\shm' --disk 100)
+    work=(--work 'Z:\dev\shm')
+    [ $short -eq 1 ] || work+=(--disk 100)
 fi
 started=$(date +%s)
 # Wine maps the root of the Linux file system to drive Z:.
 csv_windows="Z:${csv//\//\\}"
-"$wine" "$measured/bin/benchRunner.exe" --csv "$csv_windows" "${work[@]}" |
+"$wine" "$measured/bin/benchRunner.exe" --csv "$csv_windows" "${work[@]}" "${runner_options[@]}" |
     tr -d '\r' | tee "$results/latest.txt"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "bench: benchRunner failed" >&2; exit 1; }
 tr -d '\r' <"$csv" >"$csv.tmp" && mv "$csv.tmp" "$csv"
@@ -145,10 +168,11 @@ own_share=$(awk -v x="$core_ms" -v b="$bare_ms" -v l="$launch_ms" \
 cat >"$doc" <<EOF
 # Benchmarks
 
-\`bash scripts/bench.sh\` (as root on Debian 12; it runs \`scripts/setup.sh\`, installs gnuplot
-when missing, builds into \`build-bench/\` and \`build-bench-i686/\`) measures both programs and
-rewrites this file, \`bench/results/latest.csv\`, \`bench/results/latest.txt\` and the plot below.
-It takes a few minutes. The benchmarks are not part of the test suite.
+\`bash scripts/bench.sh --write\` (as root on Debian 12; it runs \`scripts/setup.sh\`, installs
+gnuplot when missing, builds into \`build-bench/\` and \`build-bench-i686/\`) measures both programs
+and rewrites this file, \`bench/results/latest.csv\`, \`bench/results/latest.txt\` and the plot
+below. It takes a few minutes. Without \`--write\` the same goes to \`build-bench/results/\`;
+\`--short\` is a first look in about a minute. The benchmarks are not part of the test suite.
 
 **What runs.** $what_runs Wine makes every system call dearer
 than Windows does; the ratios against the baselines, measured in the same run, are the figures
@@ -251,3 +275,7 @@ $size_rows
 $(cat "$root/bench/findings.md")
 EOF
 echo "bench: wrote $csv, $results/time_per_file.png and $doc"
+if [ $write -eq 0 ]; then
+    echo "bench: the tracked results (bench/results, docs/BENCHMARKS.md) are unchanged;" \
+        "scripts/bench.sh --write replaces them"
+fi
