@@ -36,8 +36,8 @@ bool sidText(PSID sid, std::wstring& text) {
 bool ownerOf(HANDLE handle, std::wstring& owner) {
     PSID sid = nullptr;
     PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                        &sid, nullptr, nullptr, nullptr, &raw);
+    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid,
+                                        nullptr, nullptr, nullptr, &raw);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return false;
@@ -67,10 +67,10 @@ std::wstring finalPathOf(HANDLE file) {
 
 // The final path of a folder, or empty.
 std::wstring finalPathOfFolder(const std::filesystem::path& folder) {
-    const UniqueFileHandle handle(CreateFileW(
-        literalForm(folder.wstring()).c_str(), 0,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle handle(
+        CreateFileW(literalForm(folder.wstring()).c_str(), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return handle ? finalPathOf(handle.get()) : std::wstring();
 }
 
@@ -130,8 +130,8 @@ DWORD createProtectedFolder(const std::wstring& literalPath) {
     }
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            machineLogFolderSddl(account.sid, account.administrator).c_str(), SDDL_REVISION_1,
-            &raw, nullptr)) {
+            machineLogFolderSddl(account.sid, account.administrator).c_str(), SDDL_REVISION_1, &raw,
+            nullptr)) {
         return GetLastError();
     }
     const UniqueLocalMemory<void> descriptor(raw);
@@ -171,9 +171,11 @@ MachineLogFolder::MachineLogFolder(const std::filesystem::path& base,
             if (!isNoSuchFileError(error)) {
                 throw Exception(target.wstring(), error);
             }
-            error = i == 0 ? createProtectedFolder(literal)
-                    : CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS
-                                                                 : GetLastError();
+            if (i == 0) {
+                error = createProtectedFolder(literal);
+            } else {
+                error = CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+            }
             if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
                 throw Exception(target.wstring(), error);
             }

@@ -235,10 +235,10 @@ TEST(MachineLogFolderAccess, ItsCreatorMayMakeTheLevelsBelowAndAFileThere) {
     try {
         const MachineLogFolder folder(temp.path(), kLevels);
         const std::wstring name = L"01.00_00_00.log";
-        const UniqueFileHandle file(CreateFileW(literalForm((folder.path() / name).wstring()).c_str(),
-                                                GENERIC_READ | GENERIC_WRITE | DELETE,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueFileHandle file(
+            CreateFileW(literalForm((folder.path() / name).wstring()).c_str(),
+                        GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file) << "code " << GetLastError();
         EXPECT_TRUE(folder.holds(file.get(), name));
     } catch (const Exception& e) {
@@ -297,13 +297,14 @@ TEST(MachineLogFolderWalk, EveryLevelIsHeldUntilTheWalkEnds) {
         TempDir probe;
         const fs::path folder = probe.path() / L"held";
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        const UniqueFileHandle held(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const UniqueFileHandle held(CreateFileW(
+            folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         ASSERT_TRUE(held);
         if (MoveFileExW(folder.c_str(), (folder.wstring() + L"-moved").c_str(), 0)) {
-            GTEST_SKIP() << "this system lets a folder that is held open without delete sharing "
-                            "be renamed (Wine 8 checks the sharing of files only); Windows does not";
+            GTEST_SKIP()
+                << "this system lets a folder that is held open without delete sharing "
+                   "be renamed (Wine 8 checks the sharing of files only); Windows does not";
         }
     }
     TempDir temp;
@@ -335,9 +336,8 @@ TEST(MachineLogFolderWalk, ALinkAnotherAccountsFolderOrAFileAtALevelIsRefused) {
         std::size_t level; // index into kLevels
     };
     const Case cases[] = {
-        {Kind::link, 0},    {Kind::link, 2},    {Kind::link, 4},
-        {Kind::foreign, 0}, {Kind::foreign, 2}, {Kind::foreign, 4},
-        {Kind::file, 0},    {Kind::file, 4},
+        {Kind::link, 0},    {Kind::link, 2},    {Kind::link, 4}, {Kind::foreign, 0},
+        {Kind::foreign, 2}, {Kind::foreign, 4}, {Kind::file, 0}, {Kind::file, 4},
     };
     std::string notPlanted;
     for (const Case& c : cases) {
