@@ -2,26 +2,23 @@
 
 #include "command_line.h"
 #include "file_system.h"
+#include "machine_log_folder.h"
 #include "support/exception.h"
 #include "support/system_function.h"
 #include "support/unique_handle.h"
 
 #include <windows.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <iomanip>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
 namespace {
-
-// ERROR_REPARSE_POINT_ENCOUNTERED, which not every SDK's headers name: the failure of a
-// log folder that turns out to be a link.
-constexpr DWORD kReparsePointEncountered = 4395;
 
 HANDLE logHandle = INVALID_HANDLE_VALUE;
 std::filesystem::path openedPath;
@@ -57,67 +54,34 @@ std::vector<std::wstring> elementsOf(const std::filesystem::path& relative) {
     return elements;
 }
 
-// Makes sure that each level below the base is a folder, creating the missing ones; a
-// failure names the whole folder that was to be made. In a guarded folder a level that is a
-// reparse point is refused, named itself, and the first level gets the protected access
-// list when it has to be created. Returns the folder made.
+// Makes sure that each level below the operator's folder is a folder, creating the missing
+// ones; a failure names the whole folder that was to be made. Returns the folder made.
 std::filesystem::path makeFolders(const std::filesystem::path& base,
-                                  const std::vector<std::wstring>& levels, bool guarded) {
+                                  const std::vector<std::wstring>& levels) {
     std::filesystem::path target = base;
     for (const std::wstring& level : levels) {
         target /= level;
     }
     std::filesystem::path folder = base;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        folder /= levels[i];
+    for (const std::wstring& level : levels) {
+        folder /= level;
         const std::wstring literal = literalOf(folder);
         DWORD attributes = GetFileAttributesW(literal.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = guarded && i == 0 ? createProtectedFolder(literal)
-                                : CreateDirectoryW(literal.c_str(), nullptr) ? ERROR_SUCCESS
-                                                                             : GetLastError();
-            if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) {
-                throw Exception(target.wstring(), error);
+            if (!CreateDirectoryW(literal.c_str(), nullptr) &&
+                GetLastError() != ERROR_ALREADY_EXISTS) {
+                throwLastError(target.wstring());
             }
             attributes = GetFileAttributesW(literal.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES) {
                 throwLastError(target.wstring());
             }
         }
-        if (guarded && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            throw Exception(folder.wstring(), kReparsePointEncountered);
-        }
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             throw Exception(target.wstring(), ERROR_ALREADY_EXISTS);
         }
     }
     return folder;
-}
-
-// The final path of an open file or folder: "\\?\" and the path with every link resolved;
-// empty when the system cannot tell.
-std::wstring finalPathOf(HANDLE file) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(
-            file, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.assign(length, L'\0');
-    }
-}
-
-// The final path of a folder, or empty.
-std::wstring finalPathOfFolder(const std::filesystem::path& folder) {
-    const UniqueFileHandle handle(CreateFileW(
-        literalOf(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return handle ? finalPathOf(handle.get()) : std::wstring();
 }
 
 std::filesystem::path logBaseDirectory(std::filesystem::path& machineTail) {
@@ -154,28 +118,6 @@ bool writeAll(const char* data, std::size_t size) {
 }
 
 } // namespace
-
-const wchar_t* const kMachineLogFolderSddl =
-    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
-
-DWORD createProtectedFolder(const std::wstring& literalPath) {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kMachineLogFolderSddl,
-                                                              SDDL_REVISION_1, &raw, nullptr)) {
-        return GetLastError();
-    }
-    const UniqueLocalMemory<void> descriptor(raw);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    return CreateDirectoryW(literalPath.c_str(), &attributes) ? ERROR_SUCCESS : GetLastError();
-}
-
-bool fileIsAt(HANDLE file, const std::wstring& expectedLiteral) {
-    const std::wstring final = finalPathOf(file);
-    return !final.empty() &&
-           CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()),
-                                expectedLiteral.c_str(), static_cast<int>(expectedLiteral.size()),
-                                TRUE) == CSTR_EQUAL;
-}
 
 bool localMomentOf(const FILETIME& utc, LocalMoment& local) {
     SYSTEMTIME universal;
@@ -243,18 +185,14 @@ void openLog(const LogFilePath& path) {
     for (const std::wstring& level : elementsOf(path.tail.parent_path())) {
         levels.push_back(level);
     }
-    const std::filesystem::path folder = makeFolders(path.base, levels, guarded);
-    // Where the file must turn out to be: below the machine's folder as the system resolves
-    // it (that folder itself may be relocated by its administrator).
-    std::wstring expectedFolder;
+    // Below the machine's folder every level stays open, and so in place, until the file is.
+    std::optional<MachineLogFolder> held;
+    std::filesystem::path folder;
     if (guarded) {
-        expectedFolder = finalPathOfFolder(path.base);
-        if (expectedFolder.empty()) {
-            throwLastError(path.base.wstring());
-        }
-        for (std::size_t i = 0; i < levels.size(); ++i) {
-            expectedFolder += L'\\' + levels[i];
-        }
+        held.emplace(path.base, levels);
+        folder = held->path();
+    } else {
+        folder = makeFolders(path.base, levels);
     }
     // Never empty an existing log: a run turned away by the guard may start in the same
     // second as the run that is working, and that log is still being written.
@@ -278,8 +216,9 @@ void openLog(const LogFilePath& path) {
         name += std::to_wstring(sequence);
         name += extension;
     }
-    if (guarded && !fileIsAt(logHandle, expectedFolder + L'\\' + name)) {
-        // Swapped for a link after the check: the file goes again, through its own handle.
+    if (held && !held->holds(logHandle, name)) {
+        // Somewhere else after all (a link that the checks of the levels did not see): the
+        // file goes again, through its own handle.
         FILE_DISPOSITION_INFO disposition{TRUE};
         SetFileInformationByHandle(logHandle, FileDispositionInfo, &disposition,
                                    sizeof disposition);

@@ -59,12 +59,12 @@ LogFilePath logFilePath();
 // run in the same second) the next free "-N" name in the same folder is used. Throws
 // Exception with the folder or file as context.
 //
-// Below the machine's folder, which every user may write to, a link planted there must not
-// send the log anywhere else: from KYR down no level may be a reparse point (a junction,
-// mount point or symbolic link), KYR is created with an access list of its own, and the
-// opened file must be the intended one (else it is deleted again). Any of these failing
-// ends the run as a folder that cannot be made. The operator's "logs" folder, and what
-// lies below it, may be a link on purpose.
+// Below the machine's folder, which every user may write to, a link or a folder that another
+// user planted there must not take the log: from KYR down each level is checked and held
+// open until the file is (machine_log_folder.h), KYR is created with an access list of its
+// own, and the opened file must be the intended one (else it is deleted again). Any of
+// these failing ends the run as a folder that cannot be made. The operator's "logs"
+// folder, and what lies below it, may be a link on purpose.
 void openLog(const LogFilePath& path);
 
 // The file that openLog created; empty before.
@@ -76,17 +76,3 @@ void writeLog(const std::wstring& message) noexcept;
 
 // The timestamp of the current moment, local time.
 std::string logTimestamp();
-
-// --- Parts of the guarded log folder, for the tests ---
-
-// The access list of a KYR folder that the updater creates: SYSTEM and Administrators full
-// control, Users read and execute, inherited by everything below; nothing inherited from
-// the parent.
-extern const wchar_t* const kMachineLogFolderSddl;
-
-// Creates a folder with kMachineLogFolderSddl. Returns the system error code (0 on success).
-DWORD createProtectedFolder(const std::wstring& literalPath);
-
-// Whether the open file's final path (links resolved) is the expected literal path, letter
-// case aside. False also when the system cannot tell.
-bool fileIsAt(HANDLE file, const std::wstring& expectedLiteral);

@@ -1,5 +1,10 @@
 #include "test_support.h"
 
+#include "updater/support/unique_handle.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
 
 #include <algorithm>
@@ -343,6 +348,110 @@ void removeLink(const fs::path& link) {
          ++waited) {
         Sleep(50);
     }
+}
+
+namespace {
+
+std::wstring sidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid, &text)) {
+        return {};
+    }
+    const UniqueLocalMemory<wchar_t> owned(text);
+    return text;
+}
+
+// Whether the path now belongs to an account that is none of this process's user, SYSTEM
+// and Administrators.
+bool ownedByAnotherAccount(const fs::path& path) {
+    const std::wstring owner = ownerOf(path);
+    return !owner.empty() && owner != processUser() && owner != L"S-1-5-18" &&
+           owner != L"S-1-5-32-544";
+}
+
+// Turns a privilege of this process's token on or off; the previous state comes back.
+bool setPrivilege(const wchar_t* name, bool enable, bool* wasEnabled) {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) {
+        return false;
+    }
+    const UniqueHandle token(raw);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+        return false;
+    }
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    TOKEN_PRIVILEGES previous{};
+    DWORD size = sizeof previous;
+    if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof previous, &previous,
+                               &size) ||
+        GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
+        return false;
+    }
+    if (wasEnabled) {
+        *wasEnabled = previous.PrivilegeCount == 0 ||
+                      (previous.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return true;
+}
+
+} // namespace
+
+std::wstring ownerOf(const fs::path& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS) {
+        return {};
+    }
+    const UniqueLocalMemory<void> descriptor(raw);
+    return sidText(owner);
+}
+
+std::wstring processUser() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        return {};
+    }
+    const UniqueHandle token(raw);
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) {
+        return {};
+    }
+    return sidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+bool giveToAnotherAccount(const fs::path& path) {
+    BYTE localService[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof localService;
+    bool wasEnabled = false;
+    if (CreateWellKnownSid(WinLocalServiceSid, nullptr, localService, &size) &&
+        setPrivilege(SE_RESTORE_NAME, true, &wasEnabled)) {
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION, localService, nullptr, nullptr,
+                              nullptr);
+        // The programs that the tests start inherit this process's privileges.
+        if (!wasEnabled) {
+            setPrivilege(SE_RESTORE_NAME, false, nullptr);
+        }
+    }
+    if (ownedByAnotherAccount(path)) {
+        return true;
+    }
+    // Wine takes the call above but keeps no owner: it shows the Unix owner of the file.
+    const std::wstring unixName = unixPathOf(path);
+    if (unixName.empty()) {
+        return false;
+    }
+    RunOptions quiet;
+    quiet.timeoutMs = 30000;
+    run(L"Z:\\bin\\chown", {L"nobody", L"--", unixName}, quiet);
+    for (int waited = 0; waited < 100 && !ownedByAnotherAccount(path); ++waited) {
+        Sleep(50);
+    }
+    return ownedByAnotherAccount(path);
 }
 
 } // namespace kyrtest

@@ -85,4 +85,15 @@ bool linkDirectory(const fs::path& link, const fs::path& target);
 // Removes such a link, never what it points to.
 void removeLink(const fs::path& link);
 
+// The owner of a file or folder as a SID's text ("S-1-5-19"); empty when it has none or
+// cannot be read.
+std::wstring ownerOf(const fs::path& path);
+// The user of this process's token, as a SID's text.
+std::wstring processUser();
+// Gives a file or folder to another account than this process's and the system's, as if
+// another user had made it: on Windows to LOCAL SERVICE (which needs the restore privilege
+// of an elevated administrator); under Wine, which shows the Unix owner (this user, else
+// ANONYMOUS LOGON), to the Unix user "nobody" (which needs root). False when neither works.
+bool giveToAnotherAccount(const fs::path& path);
+
 } // namespace kyrtest

@@ -1,13 +1,8 @@
-// The layout of the update log (folder, file name, time stamp, also after 2038) and the
-// guards of its folder below the machine's common application data.
-#include "file_system.h"
-#include "support/unique_handle.h"
+// The layout of the update log: folder, file name, time stamp, also after 2038.
 #include "test_support.h"
 #include "update_log.h"
 
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -140,106 +135,4 @@ TEST(UpdateLogLayout, CurrentMomentIsThisYear) {
     EXPECT_LE(std::abs(local.time.tm_year + 1900 - static_cast<int>(now.wYear)), 1);
     EXPECT_GE(local.milliseconds, 0);
     EXPECT_LE(local.milliseconds, 999);
-}
-
-namespace {
-
-// SYSTEM and Administrators full control, Users read and execute, each for the folder and
-// everything below it; nothing inherited.
-void expectMachineLogFolderAccess(PSECURITY_DESCRIPTOR descriptor) {
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED);
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-    ASSERT_TRUE(present);
-    ASSERT_NE(dacl, nullptr);
-    struct Expected {
-        WELL_KNOWN_SID_TYPE sid;
-        ACCESS_MASK mask;
-    };
-    const Expected expected[] = {
-        {WinLocalSystemSid, FILE_ALL_ACCESS},
-        {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
-        {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
-    };
-    ASSERT_EQ(dacl->AceCount, 3u);
-    for (WORD i = 0; i < dacl->AceCount; ++i) {
-        SCOPED_TRACE(i);
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
-                  OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-        EXPECT_FALSE(ace->Header.AceFlags & INHERITED_ACE);
-        EXPECT_EQ(ace->Mask, expected[i].mask);
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof sid;
-        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
-        EXPECT_TRUE(EqualSid(&ace->SidStart, sid));
-    }
-}
-
-bool underWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
-}
-
-} // namespace
-
-TEST(MachineLogFolder, CreatedWithItsOwnProtectedAccessList) {
-    PSECURITY_DESCRIPTOR requested = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        kMachineLogFolderSddl, SDDL_REVISION_1, &requested, nullptr));
-    {
-        const UniqueLocalMemory<void> owned(requested);
-        SCOPED_TRACE("the access list asked for");
-        expectMachineLogFolderAccess(requested);
-    }
-
-    kyrtest::TempDir temp;
-    const std::wstring folder = (temp.path() / L"KYR").wstring();
-    ASSERT_EQ(createProtectedFolder(literalForm(folder)), 0u);
-    // An existing folder is no new folder.
-    EXPECT_EQ(createProtectedFolder(literalForm(folder)), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, nullptr, nullptr, &descriptor),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    const UniqueLocalMemory<void> ownedDescriptor(descriptor);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    if (!(control & SE_DACL_PROTECTED) && underWine()) {
-        GTEST_SKIP() << "Wine keeps no access list of a folder; Windows does";
-    }
-    SCOPED_TRACE("the access list the folder has");
-    expectMachineLogFolderAccess(descriptor);
-}
-
-TEST(MachineLogFolder, AFileOpenedThroughALinkIsNotWhereItWasMeantToBe) {
-    kyrtest::TempDir temp;
-    const auto folder = temp.path() / L"real";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    const auto link = temp.path() / L"link";
-    if (!kyrtest::linkDirectory(link, folder)) {
-        GTEST_SKIP() << "no directory link can be made here";
-    }
-    const auto open = [](const std::filesystem::path& path) {
-        return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    };
-    {
-        const UniqueFileHandle throughLink(open(link / L"a.log"));
-        ASSERT_TRUE(throughLink);
-        EXPECT_FALSE(fileIsAt(throughLink.get(), literalForm((link / L"a.log").wstring())));
-        // The path the system resolved the link to is where the file is; letter case aside.
-        const std::wstring real = literalForm((folder / L"A.LOG").wstring());
-        EXPECT_TRUE(fileIsAt(throughLink.get(), real));
-    }
-    kyrtest::removeLink(link);
-    EXPECT_TRUE(std::filesystem::exists(folder / L"a.log"));
 }

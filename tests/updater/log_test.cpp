@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <ctime>
+#include <functional>
 #include <regex>
 #include <set>
 
@@ -170,12 +171,16 @@ fs::path machineLogBase() {
     return fs::path(folder) / L"KYR" / L"logs";
 }
 
-// A directory link planted where a folder of the machine's log belongs, as any user could
-// plant one; what was there before is put aside and brought back afterwards.
-class PlantedLink {
+// Something planted where a folder of the machine's log belongs, as any user could plant it
+// (a directory link, a folder of their own); what was there before is put aside and brought
+// back afterwards.
+class Planted {
 public:
-    PlantedLink(const fs::path& where, const fs::path& target)
-        : where_(where), aside_(where.wstring() + L".aside-" + std::to_wstring(GetCurrentProcessId())) {
+    // plant makes the thing at the path and says whether it could; remove takes it away.
+    Planted(const fs::path& where, const std::function<bool(const fs::path&)>& plant,
+            std::function<void(const fs::path&)> remove)
+        : where_(where), aside_(where.wstring() + L".aside-" + std::to_wstring(GetCurrentProcessId())),
+          remove_(std::move(remove)) {
         // An account that may not change the machine's log folder (its access list is
         // enforced on Windows) plants nothing, and the test says so.
         std::error_code error;
@@ -190,44 +195,72 @@ public:
             }
             moved_ = true;
         }
-        planted_ = linkDirectory(where_, target);
+        planted_ = plant(where_);
     }
-    ~PlantedLink() {
+    ~Planted() {
         if (planted_) {
-            removeLink(where_);
+            remove_(where_);
         }
         if (moved_) {
             std::error_code ignored;
             fs::rename(aside_, where_, ignored);
         }
     }
+    Planted(const Planted&) = delete;
+    Planted& operator=(const Planted&) = delete;
     bool planted() const { return planted_; }
 
 private:
     fs::path where_;
     fs::path aside_;
+    std::function<void(const fs::path&)> remove_;
     bool moved_ = false;
     bool planted_ = false;
 };
 
-} // namespace
+// A directory link to target.
+Planted plantedLink(const fs::path& where, const fs::path& target) {
+    return {where, [&target](const fs::path& at) { return linkDirectory(at, target); },
+            removeLink};
+}
 
-TEST(UpdateLog, ALinkPlantedInTheMachineLogFolderIsRefused) {
+// A folder that another account made.
+Planted plantedForeignFolder(const fs::path& where) {
+    return {where,
+            [](const fs::path& at) {
+                if (!CreateDirectoryW(at.c_str(), nullptr)) {
+                    return false;
+                }
+                if (!giveToAnotherAccount(at)) {
+                    RemoveDirectoryW(at.c_str());
+                    return false;
+                }
+                return true;
+            },
+            [](const fs::path& at) { removeTree(at); }};
+}
+
+// The levels below KYR\logs that a run now would use.
+std::vector<fs::path> machineLogLevels() {
     const fs::path base = machineLogBase();
     const std::time_t now = std::time(nullptr);
     const std::tm local = *std::localtime(&now);
-    const fs::path levels[] = {
-        base / L"kyrUpdater",
-        base / L"kyrUpdater" / std::to_wstring(local.tm_year + 1900),
-    };
-    for (const fs::path& level : levels) {
+    const fs::path year = base / L"kyrUpdater" / std::to_wstring(local.tm_year + 1900);
+    return {base / L"kyrUpdater", year, year / std::to_wstring(local.tm_mon + 1)};
+}
+
+} // namespace
+
+TEST(UpdateLog, ALinkPlantedInTheMachineLogFolderIsRefused) {
+    const std::vector<fs::path> all = machineLogLevels();
+    for (const fs::path& level : {all[0], all[1]}) {
         SCOPED_TRACE(toUtf8(level.wstring()));
         UpdaterInstall install;
         fs::remove_all(install.logsDir());
         install.put(L"~kyrCore.dll", "new");
         const fs::path elsewhere = install.root() / L"elsewhere";
         fs::create_directories(elsewhere);
-        PlantedLink link(level, elsewhere);
+        const Planted link = plantedLink(level, elsewhere);
         if (!link.planted()) {
             GTEST_SKIP() << "no directory link can be planted in " << toUtf8(level.wstring())
                          << " here (no junctions or links, or this account may not change it)";
@@ -240,6 +273,31 @@ TEST(UpdateLog, ALinkPlantedInTheMachineLogFolderIsRefused) {
         EXPECT_EQ(r.exitCode, 1u);
         EXPECT_EQ(r.out, asOutput({toUtf8(failureText(level.wstring(), 4395))}));
         EXPECT_TRUE(fs::is_empty(elsewhere));
+        EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
+    }
+}
+
+TEST(UpdateLog, AFolderOfAnotherAccountInTheMachineLogFolderIsRefused) {
+    for (const fs::path& level : machineLogLevels()) {
+        SCOPED_TRACE(toUtf8(level.wstring()));
+        UpdaterInstall install;
+        fs::remove_all(install.logsDir());
+        install.put(L"~kyrCore.dll", "new");
+        const Planted folder = plantedForeignFolder(level);
+        if (!folder.planted()) {
+            GTEST_SKIP() << "no folder of another account can be planted in "
+                         << toUtf8(level.wstring())
+                         << " here (that needs an elevated administrator on Windows, root under "
+                            "Wine)";
+        }
+
+        const RunResult r = install.run();
+
+        // As a log folder that cannot be made: exit 1, one line naming that folder, no log
+        // in it, nothing of the installation touched.
+        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.out, asOutput({toUtf8(failureText(level.wstring(), ERROR_INVALID_OWNER))}));
+        EXPECT_TRUE(fs::is_empty(level));
         EXPECT_EQ(install.content(L"~kyrCore.dll"), "new");
     }
 }
