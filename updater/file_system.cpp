@@ -2,6 +2,7 @@
 
 #include "paths.h"
 #include "support/exception.h"
+#include "support/system_function.h"
 #include "support/unique_handle.h"
 
 #include <filesystem>
@@ -30,6 +31,14 @@ bool readAttributes(const std::wstring& literal, DWORD& attributes, DWORD& error
     return true;
 }
 
+// FILE_ID_INFO and its class of GetFileInformationByHandleEx, written out here: the system
+// headers declare them only for programs that require Windows 8.
+struct FileIdInformation {
+    ULONGLONG volumeSerialNumber;
+    std::array<unsigned char, 16> fileId;
+};
+constexpr auto kFileIdInfoClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
 } // namespace
 
 FilePath operator/(const FilePath& dir, const std::wstring& name) {
@@ -51,7 +60,7 @@ std::wstring literalForm(const std::wstring& fullPath) {
     return p;
 }
 
-FilePath resolvePath(const std::wstring& path) {
+std::wstring fullPathOf(const std::wstring& path) {
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
@@ -65,7 +74,11 @@ FilePath resolvePath(const std::wstring& path) {
         }
         full.assign(length, L'\0'); // the answer was the size needed, with its terminator
     }
-    return {path, literalForm(full)};
+    return full;
+}
+
+FilePath resolvePath(const std::wstring& path) {
+    return {path, literalForm(fullPathOf(path))};
 }
 
 bool isNoSuchFileError(DWORD code) {
@@ -180,4 +193,83 @@ std::vector<DirectoryEntry> listDirectory(const FilePath& dir) {
         throw failure("directory iterator cannot advance", listing.error());
     }
     return entries;
+}
+
+FileIdentity identityOfIdInfo(unsigned long long volumeSerial,
+                              const std::array<unsigned char, 16>& fileId) {
+    FileIdentity identity;
+    identity.wide = true;
+    identity.volume = volumeSerial;
+    identity.id = fileId;
+    return identity;
+}
+
+FileIdentity identityOfIndex(const BY_HANDLE_FILE_INFORMATION& information) {
+    FileIdentity identity;
+    identity.volume = information.dwVolumeSerialNumber;
+    const unsigned long long index =
+        (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
+        information.nFileIndexLow;
+    for (std::size_t i = 0; i < 8; ++i) {
+        identity.id[i] = static_cast<unsigned char>(index >> (8 * i));
+    }
+    return identity;
+}
+
+bool sameIdentity(const FileIdentity& a, const FileIdentity& b) {
+    const auto namesAFile = [](const FileIdentity& identity) {
+        const std::size_t length = identity.wide ? 16 : 8;
+        bool allZero = true;
+        bool allOnes = true;
+        for (std::size_t i = 0; i < length; ++i) {
+            allZero = allZero && identity.id[i] == 0x00;
+            allOnes = allOnes && identity.id[i] == 0xFF;
+        }
+        return !allZero && !allOnes;
+    };
+    return namesAFile(a) && namesAFile(b) && a.wide == b.wide && a.volume == b.volume &&
+           a.id == b.id;
+}
+
+std::optional<FileIdentity> identityOf(HANDLE file) {
+    // Windows 7 has the function but not the class: the call fails there, and the index
+    // answers instead.
+    static const auto byHandleEx = systemFunction<decltype(&GetFileInformationByHandleEx)>(
+        L"kernel32", "GetFileInformationByHandleEx");
+    FileIdInformation idInfo{};
+    if (byHandleEx && byHandleEx(file, kFileIdInfoClass, &idInfo, sizeof idInfo)) {
+        return identityOfIdInfo(idInfo.volumeSerialNumber, idInfo.fileId);
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(file, &information)) {
+        return identityOfIndex(information);
+    }
+    return std::nullopt;
+}
+
+UniqueFileHandle openForIdentity(const FilePath& path) {
+    return UniqueFileHandle(CreateFileW(path.literal.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+}
+
+std::optional<FileIdentity> identityOf(const FilePath& path) {
+    const UniqueFileHandle file = openForIdentity(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    return identityOf(file.get());
+}
+
+bool sameFile(HANDLE a, HANDLE b) {
+    const std::optional<FileIdentity> first = identityOf(a);
+    const std::optional<FileIdentity> second = identityOf(b);
+    return first && second && sameIdentity(*first, *second);
+}
+
+bool sameFile(const FilePath& a, const FilePath& b) {
+    const UniqueFileHandle first = openForIdentity(a);
+    const UniqueFileHandle second = openForIdentity(b);
+    return first && second && sameFile(first.get(), second.get());
 }

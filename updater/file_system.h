@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,11 @@ FilePath operator/(const FilePath& dir, const std::wstring& name);
 // -> "\\?\UNC\host\share\x", "\\.\x" -> "\\?\x"; a path already literal stays as it is.
 // Anything else (a relative path) is returned unchanged.
 std::wstring literalForm(const std::wstring& fullPath);
+
+// The absolute, canonical plain form of a path, as Win32 reads it (GetFullPathNameW: the
+// current directory for a relative path, "." and ".." resolved, slashes turned into
+// backslashes). Throws Exception(path, code).
+std::wstring fullPathOf(const std::wstring& path);
 
 // The path made absolute and canonical once, as Win32 would read its plain form
 // (GetFullPathNameW: the current directory for a relative path, "." and ".." resolved,
@@ -85,3 +92,42 @@ private:
 // library's listing would. The standard listing itself is not used: on MinGW it cannot take
 // a long path and then lists the current directory instead, without an error.
 std::vector<DirectoryEntry> listDirectory(const FilePath& dir);
+
+// What tells a file or directory from every other one: its volume and its file ID. Where the
+// system has it (Windows 8 and Server 2012 on), the 128-bit ID of FileIdInfo, which ReFS needs:
+// there the 64-bit index of GetFileInformationByHandle is not unique. Elsewhere (Windows 7,
+// and a file system that does not answer FileIdInfo) that 64-bit index and the 32-bit serial.
+struct FileIdentity {
+    bool wide = false; // the 128-bit form
+    unsigned long long volume = 0;
+    std::array<unsigned char, 16> id{}; // the 64-bit index in the first eight bytes
+};
+
+// The two answers of the system, as identities.
+FileIdentity identityOfIdInfo(unsigned long long volumeSerial,
+                              const std::array<unsigned char, 16>& fileId);
+FileIdentity identityOfIndex(const BY_HANDLE_FILE_INFORMATION& information);
+
+// Whether two identities are one file. Only two of one form can be: both come from the same
+// file system then. An ID of all zeros or all ones names no file (a network server that keeps
+// no IDs answers zero; an ID that does not fit the 64-bit form reads as all ones), so it is
+// never the same as anything.
+bool sameIdentity(const FileIdentity& a, const FileIdentity& b);
+
+// The identity of an open file or directory; none when the system tells none.
+std::optional<FileIdentity> identityOf(HANDLE file);
+
+// A handle that only identifies what the path names, following links to their target: no
+// access to the data, every sharing allowed, directories too. Empty when it cannot be opened.
+UniqueFileHandle openForIdentity(const FilePath& path);
+
+// The identity of what the path names, or none when it cannot be opened or told.
+std::optional<FileIdentity> identityOf(const FilePath& path);
+
+// Whether two open handles are one file, both asked now: on FAT, exFAT and some network
+// volumes the index follows the file's directory entry and so changes with a rename, yet two
+// handles asked at the same moment agree.
+bool sameFile(HANDLE a, HANDLE b);
+
+// Whether two paths name one file (or directory). False when either cannot be opened or told.
+bool sameFile(const FilePath& a, const FilePath& b);

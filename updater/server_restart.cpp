@@ -1,5 +1,6 @@
 #include "server_restart.h"
 
+#include "file_system.h"
 #include "paths.h"
 #include "report.h"
 #include "support/exception.h"
@@ -7,9 +8,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-ServerStart serverStartOf(const std::wstring& appDir, const std::wstring& exeName,
-                          bool defaultName) {
-    return {joinPath(appDir, exeName), defaultName ? L"/AfterUpdate" : L""};
+ServerStart serverStartOf(const std::wstring& appDir, const std::wstring& fullAppDir,
+                          const std::wstring& exeName, bool defaultName) {
+    return {joinPath(appDir, exeName), defaultName ? L"/AfterUpdate" : L"",
+            joinPath(fullAppDir, exeName), fullAppDir};
 }
 
 const wchar_t* shellExecuteFailureText(std::intptr_t result) {
@@ -49,7 +51,7 @@ const wchar_t* shellExecuteFailureText(std::intptr_t result) {
     }
 }
 
-SHELLEXECUTEINFOW serverStartInfo(const ServerStart& start, const std::wstring& directory) {
+SHELLEXECUTEINFOW serverStartInfo(const ServerStart& start) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // Unattended: no message box and no security prompt for a file with a zone mark (the
@@ -57,23 +59,25 @@ SHELLEXECUTEINFOW serverStartInfo(const ServerStart& start, const std::wstring& 
     // the call returns.
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
     info.lpVerb = L"open";
-    info.lpFile = start.program.c_str();
+    info.lpFile = start.shellProgram.c_str();
     info.lpParameters = start.parameters.empty() ? nullptr : start.parameters.c_str();
-    info.lpDirectory = directory.c_str();
+    info.lpDirectory = start.shellDirectory.c_str();
     info.nShow = SW_HIDE;
     return info;
 }
 
 void restartServer(const std::wstring& appDir, const std::wstring& exeName, bool defaultName) {
-    const ServerStart start = serverStartOf(appDir, exeName, defaultName);
+    // The files were updated in the directory that GetFullPathNameW made of A; the server
+    // starts in that same one.
+    const ServerStart start = serverStartOf(appDir, fullPathOf(appDir), exeName, defaultName);
     reportLine(L"Run " + start.program + L" " + start.parameters);
     // The shell takes neither a program path nor a working directory beyond MAX_PATH (a
     // working directory is limited to MAX_PATH - 2 characters, and Wine's shell corrupts its
     // heap on a longer one): such a start fails here, clearly, instead of inside the shell.
-    if (start.program.size() >= MAX_PATH || appDir.size() >= MAX_PATH - 1) {
+    if (start.shellProgram.size() >= MAX_PATH || start.shellDirectory.size() >= MAX_PATH - 1) {
         throw Exception(start.program + L" " + start.parameters, ERROR_FILENAME_EXCED_RANGE);
     }
-    SHELLEXECUTEINFOW info = serverStartInfo(start, appDir);
+    SHELLEXECUTEINFOW info = serverStartInfo(start);
     // The outcome is judged by hInstApp alone, which the shell sets either way: above 32
     // for a started program, else the code of the failure.
     ShellExecuteExW(&info);

@@ -9,7 +9,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -60,9 +62,9 @@ int scanDirectory(const FilePath& dir, int dirGroups, std::vector<std::wstring>&
     }
     int mask = 0;
     DirectoryEntry entry;
-    // Every entry the listing gave is taken; why it stopped is not asked.
+    // Every staged file the listing gave is taken; why it stopped is not asked.
     while (listing.next(entry)) {
-        if (entry.directory) {
+        if (!isStagedEntry(entry)) {
             continue;
         }
         mask |= dirGroups == kAllProcesses ? stopGroupsOfStagedName(entry.name) : dirGroups;
@@ -74,54 +76,58 @@ int scanDirectory(const FilePath& dir, int dirGroups, std::vector<std::wstring>&
     return mask;
 }
 
-std::wstring fileNameOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return path.substr(slash == std::wstring::npos ? 0 : slash + 1);
-}
-
-// A handle that only identifies a file: no access to its data, every sharing allowed.
-UniqueFileHandle openForIdentity(const std::wstring& literal) {
-    return UniqueFileHandle(
-        CreateFileW(literal.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// Whether two open handles are one file: the same volume and index, both asked now. On
-// FAT, exFAT and some network volumes the index follows the file's directory entry and so
-// changes with a rename; asked of two handles at the same moment it still agrees.
-bool sameFile(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION first;
-    BY_HANDLE_FILE_INFORMATION second;
-    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
-}
-
 // The updater's own file cannot be removed while it runs: when a staged updater has just
 // replaced it, its old copy is the running program. That copy stays until the next update
-// moves a newer version aside to the same name, as a kept old copy would. The running
-// image is held open from before the renames, so it is recognised under any later name.
+// moves a newer version aside to the same name, as a kept old copy would. The running image
+// is held open from before the renames and recognised by its identity alone: the name the
+// updater was started with may be a short name or a link, and says nothing.
 class RunningImage {
 public:
-    RunningImage() {
-        const std::wstring path = ownModulePath();
-        oldCopyName_ = fileNameOf(path) + L".old";
-        image_ = openForIdentity(resolvePath(path).literal);
-    }
+    RunningImage() : image_(openForIdentity(resolvePath(ownModulePath()))) {}
     bool is(const FilePath& oldCopy) const {
-        // Only the updater's own name with ".old" can be it; only then ask the file system.
-        if (!image_ || _wcsicmp(fileNameOf(oldCopy.literal).c_str(), oldCopyName_.c_str()) != 0) {
+        if (!image_) {
             return false;
         }
-        const UniqueFileHandle candidate = openForIdentity(oldCopy.literal);
+        const UniqueFileHandle candidate = openForIdentity(oldCopy);
         return candidate && sameFile(image_.get(), candidate.get());
     }
 
 private:
-    std::wstring oldCopyName_;
     UniqueFileHandle image_;
 };
+
+// The long names of one directory, listed once when first asked. A name that reaches an
+// existing file but is none of them is another file's short name.
+class LongNames {
+public:
+    explicit LongNames(FilePath dir) : dir_(std::move(dir)) {}
+    bool has(const std::wstring& name) {
+        if (!listed_) {
+            entries_ = listDirectory(dir_);
+            listed_ = true;
+        }
+        return std::any_of(entries_.begin(), entries_.end(), [&name](const DirectoryEntry& entry) {
+            return _wcsicmp(entry.name.c_str(), name.c_str()) == 0;
+        });
+    }
+
+private:
+    FilePath dir_;
+    bool listed_ = false;
+    std::vector<DirectoryEntry> entries_;
+};
+
+// Whether the identity is one of those seen before; if not, it is added to them.
+bool seenBefore(std::vector<FileIdentity>& seen, const FileIdentity& identity) {
+    const auto same = [&identity](const FileIdentity& other) {
+        return sameIdentity(other, identity);
+    };
+    if (std::any_of(seen.begin(), seen.end(), same)) {
+        return true;
+    }
+    seen.push_back(identity);
+    return false;
+}
 
 // The installed names that one directory's staged files replace.
 struct DirectoryTargets {
@@ -134,13 +140,19 @@ std::vector<DirectoryTargets> probeTargets(const StagedLists& staged) {
     std::vector<DirectoryTargets> targets;
     for (const auto& [dir, names] : staged) {
         DirectoryTargets dirTargets{dir, {}};
+        LongNames longNames(dir);
         for (const std::wstring& name : names) {
             const std::wstring target = name.substr(1);
             if (target.empty()) {
                 // A file named only "~" replaces nothing; it goes with the leftovers.
                 continue;
             }
-            pathExists(dir / target);
+            // The target must be the file of that long name: through another file's short
+            // name ("~KYRWRA~1.EXE") the rename would move that file aside and delete it.
+            const FilePath installed = dir / target;
+            if (pathExists(installed) && !longNames.has(target)) {
+                throw Exception(installed.shown, ERROR_FILE_EXISTS);
+            }
             dirTargets.names.push_back(target);
         }
         targets.push_back(std::move(dirTargets));
@@ -198,6 +210,10 @@ void removeOldCopies(const std::vector<FilePath>& oldCopies, const RunningImage&
 
 } // namespace
 
+bool isStagedEntry(const DirectoryEntry& entry) {
+    return !entry.directory && !entry.name.empty() && entry.name[0] == L'~';
+}
+
 int stopGroupsOfStagedName(const std::wstring& stagedName) {
     const NameGroups& table = knownStagedFiles();
     const auto row = table.find(stagedName);
@@ -206,7 +222,15 @@ int stopGroupsOfStagedName(const std::wstring& stagedName) {
 
 ScanResult scanStagedFiles(const FilePath& appDir) {
     ScanResult result;
+    // A link, mount point or share can make two of the folders one (server\x64 a link to
+    // server\x86): it is scanned once, under its first name and with that name's groups, or
+    // the second pass would replace the files just put in place.
+    std::vector<FileIdentity> scanned;
     for (const auto& [dir, groups] : scannedDirectories(appDir)) {
+        if (const std::optional<FileIdentity> identity = identityOf(dir);
+            identity && seenBefore(scanned, *identity)) {
+            continue;
+        }
         std::vector<std::wstring> names;
         result.stopMask |= scanDirectory(dir, groups, names);
         if (!names.empty()) {
@@ -228,9 +252,20 @@ void replaceStagedFiles(const StagedLists& staged, bool keepOld) {
 }
 
 void removeSupersededFiles(const FilePath& appDir) {
+    // An architecture folder that is A itself (a link to it) would make every file of A its
+    // own successor; one that is the folder visited before has nothing more to say.
+    std::vector<FileIdentity> visited;
+    if (const std::optional<FileIdentity> identity = identityOf(appDir)) {
+        visited.push_back(*identity);
+    }
+    LongNames appNames(appDir);
     for (const wchar_t* archDir : {L"server\\x86", L"server\\x64"}) {
         const FilePath dir = appDir / archDir;
         if (!pathExists(dir)) {
+            continue;
+        }
+        if (const std::optional<FileIdentity> identity = identityOf(dir);
+            identity && seenBefore(visited, *identity)) {
             continue;
         }
         for (const DirectoryEntry& entry : listDirectory(dir)) {
@@ -242,7 +277,10 @@ void removeSupersededFiles(const FilePath& appDir) {
                 continue;
             }
             const FilePath superseded = appDir / name;
-            if (pathExists(superseded)) {
+            // Not superseded: a file of A reached only through its short name (the name is
+            // another file's long name there), and the very file the architecture folder
+            // holds (a link or a second name of it).
+            if (pathExists(superseded) && appNames.has(name) && !sameFile(dir / name, superseded)) {
                 reportLine(L"Remove " + superseded.shown);
                 removePath(superseded);
             }

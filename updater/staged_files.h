@@ -31,6 +31,11 @@ struct ScanResult {
 // not matter); a name that is not in the table needs both groups stopped.
 int stopGroupsOfStagedName(const std::wstring& stagedName);
 
+// Whether an entry of the "~*" listing is a staged file: a file whose long name begins with
+// "~". The pattern also matches short names, and a short name drops a long name's leading
+// dots: an editor's ".~lock.x#" matches as "~LOCK~1.X#", yet is no staged file.
+bool isStagedEntry(const DirectoryEntry& entry);
+
 // Lists A, A\ru, A\server\x64 and A\server\x86 for "~*" files. Changes no file.
 ScanResult scanStagedFiles(const FilePath& appDir);
 

@@ -1,6 +1,7 @@
 // The one directory listing under the scan and the cleanup: every entry the system gives, the
 // code that tells why a listing did not start or stopped, and the handle closed once.
 #include "file_system.h"
+#include "staged_files.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -87,5 +88,26 @@ TEST(DirectoryListing, TheDirectoryListLeavesOutItselfAndItsParent) {
     } catch (const std::filesystem::filesystem_error& e) {
         EXPECT_EQ(e.code().value(), ERROR_PATH_NOT_FOUND);
         EXPECT_EQ(e.path1().wstring(), (dir / L"missing").shown);
+    }
+}
+
+TEST(DirectoryListing, OnlyAFileWhoseLongNameBeginsWithTildeIsStaged) {
+    struct Case {
+        const wchar_t* longName; // what the listing gives, whichever name matched "~*"
+        bool directory;
+        bool staged;
+    };
+    const Case cases[] = {
+        {L"~kyrCore.dll", false, true},
+        {L"~", false, true}, // replaces nothing; goes with the leftovers
+        {L"~folder", true, false},
+        // Matched through a short name ("~LOCK~1.X#", "~KYR~1.DLL"): no staged file.
+        {L".~lock.x#", false, false},
+        {L"..~kyr.dll", false, false},
+        {L"a~b.dll", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isStagedEntry(DirectoryEntry{c.longName, c.directory}), c.staged)
+            << testing::PrintToString(std::wstring(c.longName));
     }
 }

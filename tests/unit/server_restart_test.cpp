@@ -36,19 +36,46 @@ TEST(ServerRestart, ShellResultsOutsideTheFailureTableCountAsStarted) {
 }
 
 TEST(ServerRestart, ServerStartAddsAfterUpdateOnlyForTheDefaultName) {
-    const ServerStart byDefault = serverStartOf(L"C:\\Srv", L"kyrServer.exe", true);
+    const ServerStart byDefault = serverStartOf(L"C:\\Srv", L"C:\\Srv", L"kyrServer.exe", true);
     EXPECT_EQ(byDefault.program, L"C:\\Srv\\kyrServer.exe");
     EXPECT_EQ(byDefault.parameters, L"/AfterUpdate");
-    const ServerStart other = serverStartOf(L"C:\\Srv\\", L"other.exe", false);
+    const ServerStart other = serverStartOf(L"C:\\Srv\\", L"C:\\Srv\\", L"other.exe", false);
     EXPECT_EQ(other.program, L"C:\\Srv\\other.exe");
     EXPECT_EQ(other.parameters, L"");
-    EXPECT_EQ(serverStartOf(L"C:\\Srv", L"D:\\Else\\x.exe", false).program, L"D:\\Else\\x.exe");
+    EXPECT_EQ(serverStartOf(L"C:\\Srv", L"C:\\Srv", L"D:\\Else\\x.exe", false).program,
+              L"D:\\Else\\x.exe");
+}
+
+TEST(ServerRestart, TheShellGetsFullPathsWhileTheReportKeepsTheDirectoryAsGiven) {
+    struct Case {
+        const wchar_t* appDir;     // as given
+        const wchar_t* fullAppDir; // as GetFullPathNameW made it
+        const wchar_t* exeName;
+        const wchar_t* program; // reported
+        const wchar_t* shellProgram;
+    };
+    const Case cases[] = {
+        {L"app\\", L"C:\\Work\\app\\", L"kyrServer.exe", L"app\\kyrServer.exe",
+         L"C:\\Work\\app\\kyrServer.exe"},
+        {L"..\\srv\\", L"C:\\srv\\", L"my.exe", L"..\\srv\\my.exe", L"C:\\srv\\my.exe"},
+        {L".\\", L"C:\\Work\\", L"D:\\Else\\x.exe", L"D:\\Else\\x.exe", L"D:\\Else\\x.exe"},
+        {L"C:\\Srv", L"C:\\Srv", L"kyrServer.exe", L"C:\\Srv\\kyrServer.exe",
+         L"C:\\Srv\\kyrServer.exe"},
+    };
+    for (const Case& c : cases) {
+        const ServerStart start = serverStartOf(c.appDir, c.fullAppDir, c.exeName, true);
+        EXPECT_EQ(start.program, c.program) << c.appDir;
+        EXPECT_EQ(start.shellProgram, c.shellProgram) << c.appDir;
+        EXPECT_EQ(start.shellDirectory, c.fullAppDir) << c.appDir;
+        const SHELLEXECUTEINFOW info = serverStartInfo(start);
+        EXPECT_STREQ(info.lpFile, c.shellProgram) << c.appDir;
+        EXPECT_STREQ(info.lpDirectory, c.fullAppDir) << c.appDir;
+    }
 }
 
 TEST(ServerRestart, TheShellStartsTheServerWithoutAnyDialog) {
-    const ServerStart start = serverStartOf(L"C:\\Srv", L"kyrServer.exe", true);
-    const std::wstring directory = L"C:\\Srv";
-    const SHELLEXECUTEINFOW info = serverStartInfo(start, directory);
+    const ServerStart start = serverStartOf(L"C:\\Srv", L"C:\\Srv", L"kyrServer.exe", true);
+    const SHELLEXECUTEINFOW info = serverStartInfo(start);
     EXPECT_EQ(info.cbSize, sizeof(SHELLEXECUTEINFOW));
     // No message box, no zone-check prompt, done when the call returns; nothing else.
     EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS |
@@ -59,6 +86,6 @@ TEST(ServerRestart, TheShellStartsTheServerWithoutAnyDialog) {
     EXPECT_STREQ(info.lpParameters, L"/AfterUpdate");
     EXPECT_STREQ(info.lpDirectory, L"C:\\Srv");
     EXPECT_EQ(info.nShow, SW_HIDE);
-    const ServerStart other = serverStartOf(L"C:\\Srv", L"other.exe", false);
-    EXPECT_EQ(serverStartInfo(other, directory).lpParameters, nullptr);
+    const ServerStart other = serverStartOf(L"C:\\Srv", L"C:\\Srv", L"other.exe", false);
+    EXPECT_EQ(serverStartInfo(other).lpParameters, nullptr);
 }

@@ -68,6 +68,34 @@ TEST(Restart, MissingServerProgramFailsTheRunWithTheShellsText) {
     // Without parameters the text is the path, a blank and the shell's text.
     const RunResult other = install.run({L"--exeName", L"absent"});
     EXPECT_EQ(other.exitCode, 1u);
-    EXPECT_EQ(reportedLines(other.out).back(), toUtf8((install.appDir() / L"absent.exe").wstring()) +
-                                                 " : The specified file was not found");
+    EXPECT_EQ(reportedLines(other.out).back(),
+              toUtf8((install.appDir() / L"absent.exe").wstring()) +
+                  " : The specified file was not found");
+}
+
+TEST(Restart, RelativeApplicationDirectoryReachesTheShellAsAFullPath) {
+    UpdaterInstall install;
+    install.install(L"standinServer.exe", defaultExeName());
+    // Relative to the updater's working directory, the folder above A.
+    RunOptions options;
+    options.workDir = install.root();
+    const fs::path given = fs::path(install.appDir().filename().wstring() + L"\\");
+
+    const RunResult r = install.run({L"--appDir", given.wstring()}, options);
+
+    // The program and its working folder are full paths; the lines keep A as given.
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    const fs::path program = install.appDir() / defaultExeName();
+    EXPECT_EQ(install.serverRecord(defaultExeName()),
+              serverRecordOf(install.appDir(), {program.wstring(), L"/AfterUpdate"}));
+    EXPECT_EQ(r.out,
+              asOutput(startLines(given, defaultExeName()) +
+                       std::vector<std::string>{runLine(given, defaultExeName(), "/AfterUpdate"),
+                                                "Update complete"}));
+
+    // So does a failure's text.
+    const RunResult failed = install.run({L"--appDir", given.wstring(), L"absent"}, options);
+    EXPECT_EQ(failed.exitCode, 1u) << failed.out;
+    EXPECT_EQ(reportedLines(failed.out).back(),
+              toUtf8((given / L"absent.exe").wstring()) + " : The specified file was not found");
 }
