@@ -129,6 +129,16 @@ bool seenBefore(std::vector<FileIdentity>& seen, const FileIdentity& identity) {
     return false;
 }
 
+// The target of a staged file must be the file of that long name, if it exists: through
+// another file's short name ("~KYRWRA~1.EXE") the rename would move that file aside and
+// delete it. Throws Exception(target, ERROR_FILE_EXISTS).
+void refuseShortNameTarget(const FilePath& dir, const std::wstring& target, LongNames& longNames) {
+    const FilePath installed = dir / target;
+    if (pathExists(installed) && !longNames.has(target)) {
+        throw Exception(installed.shown, ERROR_FILE_EXISTS);
+    }
+}
+
 // The installed names that one directory's staged files replace.
 struct DirectoryTargets {
     FilePath dir;
@@ -147,12 +157,8 @@ std::vector<DirectoryTargets> probeTargets(const StagedLists& staged) {
                 // A file named only "~" replaces nothing; it goes with the leftovers.
                 continue;
             }
-            // The target must be the file of that long name: through another file's short
-            // name ("~KYRWRA~1.EXE") the rename would move that file aside and delete it.
-            const FilePath installed = dir / target;
-            if (pathExists(installed) && !longNames.has(target)) {
-                throw Exception(installed.shown, ERROR_FILE_EXISTS);
-            }
+            // Asked again after the wait: the folder may have changed meanwhile.
+            refuseShortNameTarget(dir, target, longNames);
             dirTargets.names.push_back(target);
         }
         targets.push_back(std::move(dirTargets));
@@ -233,6 +239,14 @@ ScanResult scanStagedFiles(const FilePath& appDir) {
         }
         std::vector<std::wstring> names;
         result.stopMask |= scanDirectory(dir, groups, names);
+        // Refused before the wait, while the installation still runs: after it, the
+        // refusal would leave the server stopped.
+        LongNames longNames(dir);
+        for (const std::wstring& name : names) {
+            if (name.size() > 1) {
+                refuseShortNameTarget(dir, name.substr(1), longNames);
+            }
+        }
         if (!names.empty()) {
             result.staged.push_back({dir, std::move(names)});
         }
