@@ -139,11 +139,14 @@ template <typename Condition> bool eventually(Condition condition, DWORD timeout
 }
 
 // Attaches to the console of the process and reads it until its last row is the prompt, or
-// about 15 seconds passed; rows and width are the screen as last read. It attaches once, as
-// a user looks at a window: under Wine a console that another process joins and leaves ten
-// times a second can hold up a slow launcher's output for good.
+// about 15 seconds passed; rows and width are the screen as last read. The launcher counts
+// the processes on its console as it starts and takes a console that another process shares
+// for one that stays open: a probe already attached then would keep the prompt away, which
+// no user's look at a window does. So the first look waits out the launcher's start (seconds
+// under an emulated CPU), and the probe stays attached from then on.
 bool awaitPrompt(ForeignConsole& console, DWORD pid, std::vector<std::wstring>& rows,
                  SHORT& width, UINT& codePage) {
+    Sleep(scaledMs(2000));
     bool attached = false;
     return eventually([&] {
         if (!attached && !(attached = console.attach(pid))) {
