@@ -20,9 +20,12 @@ for target in "${targets[@]}"; do
         *) echo "build: unknown target $target (i686 or x64)" >&2; exit 2 ;;
     esac
     # The 32-bit tests are built everywhere, so that they compile, and registered with ctest
-    # only where the CPU executes 32-bit code (see wine-env.sh).
+    # where they run: where the CPU executes 32-bit code (see wine-env.sh), and else in the
+    # emulated machine (scripts/vm32) unless KYR_EMULATED=0 turns that off.
     register=ON
-    if [ "$target" = i686 ] && ! kyr_native_32bit; then register=OFF; fi
+    if [ "$target" = i686 ] && [ "${KYR_EMULATED:-1}" = 0 ] && ! kyr_native_32bit; then
+        register=OFF
+    fi
     # The configure presets (CMakePresets.json) hold the settings; -B keeps $KYR_BUILD_DIR,
     # which a preset cannot default, and so the build goes by folder, not by build preset.
     (cd "$root" && cmake --preset "$target" -B "$build/$target" \

@@ -29,27 +29,37 @@ have_cmd strings || need+=(binutils)
 have_cmd clang-tidy-14 || need+=(clang-tidy-14)
 have_cmd clang-format || need+=(clang-format)
 
-if [ ${#need[@]} -eq 0 ]; then
-    echo "setup: all tools present"
-    exit 0
-fi
+install_packages() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: missing packages: $*; run this script as root to install them" >&2
+        exit 1
+    fi
+    echo "setup: installing $*"
+    export DEBIAN_FRONTEND=noninteractive
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    if ! apt-get update -q; then
+        echo "setup: apt-get update failed; is Debian's package registry reachable?" >&2
+        exit 1
+    fi
+    if ! apt-get install -y -q --no-install-recommends "$@"; then
+        echo "setup: apt-get install failed for: $*" >&2
+        exit 1
+    fi
+    echo "setup: done"
+}
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: missing packages: ${need[*]}; run this script as root to install them" >&2
-    exit 1
-fi
+[ ${#need[@]} -eq 0 ] || install_packages "${need[@]}"
 
-echo "setup: installing ${need[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+# Where the CPU executes no 32-bit x86 code, the 32-bit suites run in an emulated machine
+# (scripts/vm32): QEMU, and a static busybox for its initramfs. Asked only now, since the
+# check runs a 32-bit program, which needs the 32-bit C library that Wine brings.
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+emulator=()
+if [ "${KYR_EMULATED:-1}" != 0 ] && ! kyr_native_32bit; then
+    have_cmd qemu-system-x86_64 || emulator+=(qemu-system-x86)
+    have_pkg busybox-static || emulator+=(busybox-static)
 fi
-if ! apt-get update -q; then
-    echo "setup: apt-get update failed; is Debian's package registry reachable?" >&2
-    exit 1
-fi
-if ! apt-get install -y -q --no-install-recommends "${need[@]}"; then
-    echo "setup: apt-get install failed for: ${need[*]}" >&2
-    exit 1
-fi
-echo "setup: done"
+[ ${#emulator[@]} -eq 0 ] || install_packages "${emulator[@]}"
+[ ${#need[@]} -gt 0 ] || [ ${#emulator[@]} -gt 0 ] || echo "setup: all tools present"

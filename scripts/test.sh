@@ -4,6 +4,9 @@
 #   - Where the CPU runs 32-bit code: the 32-bit suite in a 64-bit prefix (the updater
 #     runs under WOW64) and in a 32-bit prefix (it does not).
 #   - Always: the same suite built for x86-64, in a 64-bit prefix.
+#   - Where the CPU executes no 32-bit code: last, the 32-bit suite in both prefixes inside
+#     an emulated machine that does (scripts/vm32; KYR_EMULATED=0 leaves it out, and the
+#     verdict then says that the shipped 32-bit programs were not executed).
 #   - The test kit for Windows (both builds make one), run from its zip as on Windows:
 #     `cmd /c run-tests.cmd` in a fresh prefix, from a folder whose path has blanks, with a
 #     Cyrillic %TEMP%; the 32-bit kit where the CPU runs 32-bit code, else the x86-64 one.
@@ -21,58 +24,29 @@ for target in i686 x64; do
 done
 . "$root/scripts/wine-env.sh"
 
-# A tiny volume that a test fills up, to show that a log that cannot be written switches off
-# instead of failing the update. Mounting needs root; without it that test skips.
-small_volume=$build/wine/small-volume
-mkdir -p "$small_volume"
-if mountpoint -q "$small_volume" ||
-    mount -t tmpfs -o size=8m kyr-small-volume "$small_volume" 2>/dev/null; then
-    trap 'umount "$small_volume" 2>/dev/null || true' EXIT
-    export KYR_SMALL_VOLUME="Z:${small_volume//\//\\}"
-else
-    echo "note: could not mount a small tmpfs volume; the full-volume log test will skip"
-fi
+. "$root/scripts/suites.sh"
+kyr_small_volume "$build/wine/small-volume"
 
 status=0
 bash "$root/scripts/tidy.sh" || status=1 # clang-tidy of the programs' code (.clang-tidy)
 run_suite() { # name build-dir prefix-arch expect-wow64 [ctest args]
     local name=$1 dir=$2 arch=$3 wow64=$4
     shift 4
-    echo "=== $name ==="
-    kyr_wine_prefix "$arch" "$build/wine/$name" "$(kyr_wine_loader "$name")" || { status=1; return; }
-    export KYR_EXPECT_WOW64=$wow64
-    # A drive letter of the prefix mapped to a folder of its own, for a launcher that lies in
-    # the root of a drive.
-    local drive=$build/wine/$name-drive-q
-    rm -rf "$drive" && mkdir -p "$drive"
-    if [ "$(readlink "$WINEPREFIX/dosdevices/q:" 2>/dev/null)" != "$drive" ]; then
-        ln -sfn "$drive" "$WINEPREFIX/dosdevices/q:"
-        # The running server knows only the drives it started with.
-        kyr_wine_stop
-        wineserver -p 2>/dev/null || true
-    fi
-    export KYR_DRIVE_ROOT='Q:\'
-    # The host checks ran above, once.
-    # A display for the console tests of the launcher. Wine's own services start with the
-    # first program of a session and would inherit ctest's output pipes: start them first.
-    if ! xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-        "$0" cmd /c exit >/dev/null 2>&1 </dev/null
-        exec ctest --test-dir "$1" --output-on-failure -j2 -LE host "${@:2}"' \
-        "$(kyr_wine_loader "$name")" "$dir" "$@"; then
-        status=1
-    fi
-    kyr_wine_stop
+    kyr_run_suite "$name" "$dir" "$arch" "$wow64" "$build/wine/$name" \
+        "$build/wine/$name-drive-q" "$@"
 }
 
 echo "=== host checks of the shipped programs ==="
 ctest --test-dir "$build/i686" --output-on-failure -L host || status=1
 
+emulated=
 if kyr_native_32bit; then
     run_suite wow64 "$build/i686" win64 1 "$@"
     run_suite win32 "$build/i686" win32 0 "$@"
+elif [ "${KYR_EMULATED:-1}" != 0 ]; then
+    emulated=run # below, after everything that runs here
 else
-    echo "note: this CPU does not execute 32-bit x86 code; the 32-bit programs were built and"
-    echo "      checked, and the tests run on the x86-64 build of the same sources only"
+    emulated=off
 fi
 run_suite x64 "$build/x64" win64 0 "$@"
 
@@ -92,4 +66,22 @@ if [ $# -eq 0 ]; then
 else
     echo "note: with ctest arguments the test kit is not run"
 fi
+
+# This CPU executes no 32-bit code: the shipped programs' suites in an emulated machine.
+if [ "$emulated" = run ]; then
+    started=$(date +%s)
+    echo "=== the 32-bit suites in the emulated machine (scripts/vm32) ==="
+    bash "$root/scripts/vm32/emulated-suites.sh" -- "$@" || status=1
+    echo "=== the emulated machine: $(($(date +%s) - started)) s ==="
+fi
+
+if [ "$emulated" = off ]; then
+    echo "verdict: KYR_EMULATED=0 and this CPU executes no 32-bit x86 code: the shipped" \
+        "32-bit programs were not executed (only built and checked on the host)"
+elif [ "$emulated" = run ] && [ "${KYR_KILL_POINTS-8}" -lt 44 ]; then
+    echo "verdict: in the emulated machine the crash tests killed the 32-bit updater at only" \
+        "${KYR_KILL_POINTS-8} points of its run each (KYR_KILL_POINTS; 44 for all of them), the" \
+        "x86-64 suite at all of them"
+fi
+[ $status = 0 ] && echo "verdict: every suite passed" || echo "verdict: FAILED (see above)"
 exit $status

@@ -126,25 +126,32 @@ std::string joined(const std::vector<std::wstring>& rows) {
     return text;
 }
 
-// Polls until the condition holds or about timeoutMs passed.
+// Polls until the condition holds or about timeoutMs (times KYR_TIME_SCALE) passed.
 template <typename Condition> bool eventually(Condition condition, DWORD timeoutMs = 15000) {
+    const DWORD limit = scaledMs(timeoutMs);
     for (DWORD waited = 0;; waited += 100) {
         if (condition()) {
             return true;
         }
-        if (waited >= timeoutMs) {
+        if (waited >= limit) {
             return false;
         }
         Sleep(100);
     }
 }
 
-// Attaches to the console of the process until its last row is the prompt, or about 15
-// seconds passed; rows and width are the screen as last read.
+// Attaches to the console of the process and reads it until its last row is the prompt, or
+// about 15 seconds passed; rows and width are the screen as last read. The launcher counts
+// the processes on its console as it starts and takes a console that another process shares
+// for one that stays open: a probe already attached then would keep the prompt away, which
+// no user's look at a window does. So the first look waits out the launcher's start (seconds
+// under an emulated CPU), and the probe stays attached from then on.
 bool awaitPrompt(ForeignConsole& console, DWORD pid, std::vector<std::wstring>& rows,
                  SHORT& width, UINT& codePage) {
+    Sleep(scaledMs(2000));
+    bool attached = false;
     return eventually([&] {
-        if (!console.attach(pid)) {
+        if (!attached && !(attached = console.attach(pid))) {
             return false;
         }
         rows = console.rows(&width, &codePage);
@@ -190,7 +197,7 @@ public:
     DWORD pid() const { return pid_; }
     DWORD parentPid() const { return parent_.pid(); }
     bool ended(DWORD timeoutMs) const {
-        return WaitForSingleObject(launcher_.get(), timeoutMs) == WAIT_OBJECT_0;
+        return WaitForSingleObject(launcher_.get(), scaledMs(timeoutMs)) == WAIT_OBJECT_0;
     }
     DWORD exitCode() const {
         DWORD code = 0;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <map>
 
 using namespace kyrtest;
@@ -96,6 +97,16 @@ public:
                 }
             }
         }
+        if (wanted < points.size()) {
+            // Fewer wanted (KYR_KILL_POINTS): those points, thinned evenly.
+            const std::vector<std::size_t> nearBoundaries(points.begin(), points.end());
+            const std::size_t count = std::max<std::size_t>(wanted, 1);
+            std::vector<std::size_t> some;
+            for (std::size_t i = 0; i < count; ++i) {
+                some.push_back(nearBoundaries[i * nearBoundaries.size() / count]);
+            }
+            return some;
+        }
         const std::size_t spread = wanted > points.size() ? wanted - points.size() : 1;
         for (std::size_t i = 0; i < spread; ++i) {
             points.insert(3 + (total_ - 3) * i / spread);
@@ -140,12 +151,13 @@ bool runsFrom(HANDLE process, const fs::path& folder) {
 
 // Waits until no stand-in server started by a run is left, so that its folder can go and the
 // next run has none to wait for. The stand-in ends as soon as it has written its record; one
-// of this installation still there after 10 s never got going (Wine now and then leaves a
-// process hanging in its start when the updater that was starting it is killed) and is ended
-// here, else every later run would wait for it. A server of the same name elsewhere on the
-// machine is never touched. Returns how many had to be ended.
+// of this installation still there after 10 s (times KYR_TIME_SCALE) never got going (Wine
+// now and then leaves a process hanging in its start when the updater that was starting it
+// is killed) and is ended here, else every later run would wait for it. A server of the same
+// name elsewhere on the machine is never touched. Returns how many had to be ended.
 int waitForServersToEnd(const fs::path& appDir) {
-    for (int attempt = 0; attempt < 500; ++attempt) {
+    const DWORD attempts = 500 * timeScale();
+    for (DWORD attempt = 0; attempt < attempts; ++attempt) {
         if (runningServers().empty()) {
             return 0;
         }
@@ -156,7 +168,7 @@ int waitForServersToEnd(const fs::path& appDir) {
         const UniqueHandle process(OpenProcess(
             PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
         if (process && runsFrom(process.get(), appDir) && TerminateProcess(process.get(), 99)) {
-            WaitForSingleObject(process.get(), 10000);
+            WaitForSingleObject(process.get(), scaledMs(10000));
             ++ended;
         }
     }
@@ -200,6 +212,18 @@ struct Outcome {
     std::vector<std::string> problems;
 };
 
+// KYR_KILL_POINTS, when set, caps the kill points a test wants (below the number of points
+// next to a phase boundary, those are thinned evenly): for a machine where each run takes
+// many seconds, as under a full-system emulator. The run that sets it says so.
+std::size_t killPointsWanted(std::size_t points) {
+    wchar_t text[16] = {};
+    const DWORD length = GetEnvironmentVariableW(L"KYR_KILL_POINTS", text, 16);
+    if (length == 0 || length >= 16) {
+        return points;
+    }
+    return std::min<std::size_t>(points, std::wcstoul(text, nullptr, 10));
+}
+
 void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
     const auto entries = mixedEntries(60, 12);
     const ULONGLONG started = GetTickCount64();
@@ -227,7 +251,7 @@ void killAtEveryPhase(bool keepOld, std::size_t wantedPoints) {
 
     std::vector<Outcome> outcomes;
     std::size_t furthestAhead = 0;
-    for (std::size_t k : phases.killPoints(wantedPoints)) {
+    for (std::size_t k : phases.killPoints(killPointsWanted(wantedPoints))) {
         Outcome outcome;
         outcome.killedAfter = k;
         StagedInstallation install(entries, keepOld);

@@ -119,12 +119,12 @@ Child::~Child() {
 }
 
 bool Child::wait(DWORD timeoutMs) {
-    return WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.get(), scaledMs(timeoutMs)) == WAIT_OBJECT_0;
 }
 
 void Child::kill(UINT exitCode) {
     TerminateProcess(process_.get(), exitCode);
-    WaitForSingleObject(process_.get(), 10000);
+    WaitForSingleObject(process_.get(), scaledMs(10000));
 }
 
 RunResult Child::finish() {

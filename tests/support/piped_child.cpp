@@ -1,5 +1,7 @@
 #include "piped_child.h"
 
+#include "time_scale.h"
+
 #include <stdexcept>
 
 namespace kyrtest {
@@ -17,7 +19,8 @@ double clockMs() {
 
 PipedChild::PipedChild(const fs::path& program, const std::vector<std::wstring>& arguments,
                        const PipedOptions& options)
-    : codePage_(options.codePage), readAhead_(options.readAhead), timeoutMs_(options.timeoutMs) {
+    : codePage_(options.codePage), readAhead_(options.readAhead),
+      timeoutMs_(scaledMs(options.timeoutMs)) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -156,7 +159,8 @@ std::vector<std::string> PipedChild::remainingLines() {
 }
 
 double PipedChild::waitForLine(const char* prefix, DWORD timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(scaledMs(timeoutMs));
     std::unique_lock<std::mutex> lock(mutex_);
     for (std::size_t index = 0; awaitLine(index, lock, until); ++index) {
         if (lines_[index].text.rfind(prefix, 0) == 0) {
@@ -175,11 +179,11 @@ const std::vector<PipedLine>& PipedChild::lines() {
 
 void PipedChild::terminate(UINT exitCode) {
     TerminateProcess(process_.get(), exitCode);
-    WaitForSingleObject(process_.get(), 30000);
+    WaitForSingleObject(process_.get(), scaledMs(30000));
 }
 
 bool PipedChild::wait(DWORD timeoutMs) {
-    return WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.get(), scaledMs(timeoutMs)) == WAIT_OBJECT_0;
 }
 
 DWORD PipedChild::exitCode() {

@@ -60,7 +60,8 @@ TempDir::~TempDir() {
     // Through the literal path: some tests leave folders deeper than MAX_PATH. A program that
     // a test started may still be ending, with its working directory in the folder: a
     // folder that is any process's working directory cannot be removed.
-    for (int attempt = 0; !removeTree(literalPath(path_)) && attempt < 10; ++attempt) {
+    const DWORD attempts = 10 * timeScale();
+    for (DWORD attempt = 0; !removeTree(literalPath(path_)) && attempt < attempts; ++attempt) {
         Sleep(100);
     }
 }
@@ -327,7 +328,8 @@ bool linkDirectory(const fs::path& link, const fs::path& target) {
     }
     // Wine does not wait for a Unix program it starts: the link shows up a little later.
     run(L"Z:\\bin\\ln", {L"-s", unixTarget, unixLink}, quiet);
-    for (int waited = 0; waited < 100 && !isLink(link); ++waited) {
+    const DWORD attempts = 100 * timeScale();
+    for (DWORD waited = 0; waited < attempts && !isLink(link); ++waited) {
         Sleep(50);
     }
     return isLink(link);
@@ -344,7 +346,9 @@ void removeLink(const fs::path& link) {
     RunOptions quiet;
     quiet.timeoutMs = 30000;
     run(L"Z:\\bin\\rm", {L"-f", L"--", unixLink}, quiet);
-    for (int waited = 0; waited < 100 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const DWORD attempts = 100 * timeScale();
+    for (DWORD waited = 0;
+         waited < attempts && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
          ++waited) {
         Sleep(50);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "child_process.h"
+#include "time_scale.h"
 
 #include <windows.h>
 

@@ -37,7 +37,8 @@ RunResult UpdaterInstall::run(const std::vector<std::wstring>& arguments,
 
 std::string UpdaterInstall::serverRecord(const std::wstring& exeName, DWORD waitMs) const {
     const fs::path record = appDir_ / (exeName + L".run.txt");
-    for (DWORD waited = 0; waited < waitMs && !fs::exists(record); waited += 20) {
+    const DWORD limit = scaledMs(waitMs);
+    for (DWORD waited = 0; waited < limit && !fs::exists(record); waited += 20) {
         Sleep(20);
     }
     return fs::exists(record) ? readFile(record) : std::string();

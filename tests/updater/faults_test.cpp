@@ -488,7 +488,8 @@ TEST(Faults, LogOnAFullVolumeSwitchesOffAndTheUpdateCompletes) {
     const auto logs = logFiles(app / L"logs");
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_LT(logMessages(readFile(logs[0])).size(), lines.size());
-    for (int i = 0; i < 250 && !fs::exists(serverDir.path() / L"server.exe.run.txt"); ++i) {
+    const DWORD attempts = 250 * timeScale();
+    for (DWORD i = 0; i < attempts && !fs::exists(serverDir.path() / L"server.exe.run.txt"); ++i) {
         Sleep(20);
     }
 }

@@ -18,11 +18,11 @@ public:
         stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         abandon_ = abandon;
         thread_.reset(CreateThread(nullptr, 0, &MutexOwner::main, this, 0, nullptr));
-        WaitForSingleObject(ready_.get(), 10000);
+        WaitForSingleObject(ready_.get(), scaledMs(10000));
     }
     ~MutexOwner() {
         SetEvent(stop_.get());
-        WaitForSingleObject(thread_.get(), 10000);
+        WaitForSingleObject(thread_.get(), scaledMs(10000));
     }
     MutexOwner(const MutexOwner&) = delete;
     MutexOwner& operator=(const MutexOwner&) = delete;
@@ -32,8 +32,8 @@ private:
     static DWORD WINAPI main(void* self) {
         auto* owner = static_cast<MutexOwner*>(self);
         owner->mutex_.reset(CreateMutexW(nullptr, FALSE, kGuardMutexName));
-        owner->owned_ =
-            owner->mutex_ && WaitForSingleObject(owner->mutex_.get(), 5000) == WAIT_OBJECT_0;
+        owner->owned_ = owner->mutex_ &&
+                        WaitForSingleObject(owner->mutex_.get(), scaledMs(5000)) == WAIT_OBJECT_0;
         if (owner->abandon_) {
             // The thread ends without releasing: the mutex is abandoned.
             SetEvent(owner->ready_.get());

@@ -50,7 +50,7 @@ private:
 // Polls until the condition holds or the time is up; returns the condition's last value.
 template <typename Condition>
 bool waitUntil(Condition condition, DWORD timeoutMs = 20000) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    const ULONGLONG deadline = GetTickCount64() + scaledMs(timeoutMs);
     while (!condition()) {
         if (GetTickCount64() > deadline) {
             return condition();
