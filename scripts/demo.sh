@@ -22,7 +22,7 @@ fi
 echo "demo: building $what into $build/$target"
 echo "      (the first time a few minutes: the tests are built too; a line per finished part)"
 set +o pipefail
-bash "$root/scripts/build.sh" "$target" 2>&1 | grep --line-buffered -E 'Built target|error|Error' |
+bash "$root/scripts/build.sh" "$target" 2>&1 | grep --line-buffered -E 'Built target| error: |Error [0-9]' |
     sed -u 's/^/      /'
 build_status=${PIPESTATUS[0]}
 set -o pipefail
