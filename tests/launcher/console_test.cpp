@@ -364,9 +364,12 @@ TEST(LauncherConsole, InAConsoleOfItsOwnThatNobodySeesItReportsAndEndsWithoutWai
         RunOptions options;
         options.creationFlags = CREATE_NO_WINDOW;
         options.timeoutMs = 30000;
+        // How long consoleParent gives the launcher to end: on a slow machine the report
+        // alone takes seconds.
+        const std::wstring endWithinMs = std::to_wstring(kyrtest::scaledMs(5000));
         const RunResult r =
             run(builtProgram(L"consoleParent.exe"),
-                {L"--own-console", c.kind, L"5000", install.launcher().wstring()}, options);
+                {L"--own-console", c.kind, endWithinMs, install.launcher().wstring()}, options);
         ASSERT_FALSE(r.timedOut);
         ASSERT_EQ(r.exitCode, 0u) << r.out;
 
