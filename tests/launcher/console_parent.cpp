@@ -23,19 +23,6 @@
 
 namespace {
 
-std::vector<std::wstring> screenRows(HANDLE screen, const CONSOLE_SCREEN_BUFFER_INFO& info) {
-    std::vector<std::wstring> rows;
-    std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
-    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        DWORD read = 0;
-        ReadConsoleOutputCharacterW(screen, &row[0], info.dwSize.X, COORD{0, y}, &read);
-        std::wstring text = row.substr(0, read);
-        text.erase(text.find_last_not_of(L' ') + 1);
-        rows.push_back(text);
-    }
-    return rows;
-}
-
 int runWithOwnConsole(const std::wstring& kind, DWORD timeoutMs, const wchar_t* program,
                       const std::vector<std::wstring>& arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -86,7 +73,7 @@ int runWithOwnConsole(const std::wstring& kind, DWORD timeoutMs, const wchar_t* 
     }
     std::string text = outcome + "width " + std::to_string(info.dwSize.X) + " code page " +
                        std::to_string(GetConsoleOutputCP()) + "\n";
-    for (const auto& row : screenRows(screen.get(), info)) {
+    for (const auto& row : kyrtest::consoleRows(screen.get(), info)) {
         text += kyrtest::toUtf8(row) + "\n";
     }
     DWORD written = 0;

@@ -55,14 +55,7 @@ public:
             if (width) {
                 *width = info.dwSize.X;
             }
-            std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
-            for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-                DWORD read = 0;
-                ReadConsoleOutputCharacterW(out, &row[0], info.dwSize.X, COORD{0, y}, &read);
-                std::wstring text = row.substr(0, read);
-                text.erase(text.find_last_not_of(L' ') + 1);
-                rows.push_back(text);
-            }
+            rows = kyrtest::consoleRows(out, info);
         }
         return rows;
     }

@@ -458,4 +458,17 @@ bool giveToAnotherAccount(const fs::path& path) {
     return ownedByAnotherAccount(path);
 }
 
+std::vector<std::wstring> consoleRows(HANDLE screen, const CONSOLE_SCREEN_BUFFER_INFO& info) {
+    std::vector<std::wstring> rows;
+    std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, &row[0], info.dwSize.X, COORD{0, y}, &read);
+        std::wstring text = row.substr(0, read);
+        text.erase(text.find_last_not_of(L' ') + 1);
+        rows.push_back(text);
+    }
+    return rows;
+}
+
 } // namespace kyrtest

@@ -77,6 +77,9 @@ std::vector<std::string> logMessages(const std::string& content);
 // Standard output split into lines on "\r\n".
 std::vector<std::string> outputLines(const std::string& out);
 
+// The rows of a console screen buffer from the top to the cursor, blanks at their ends dropped.
+std::vector<std::wstring> consoleRows(HANDLE screen, const CONSOLE_SCREEN_BUFFER_INFO& info);
+
 // Whether this process runs under WOW64 (IsWow64Process).
 bool underWow64();
 
